@@ -1,0 +1,267 @@
+#include "lib/fileutil.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gio/gio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "lib/log.hpp"
+
+#define LOG_MODULE "lib/fileutil"
+
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+struct ObjectUnref {
+    void operator()(gpointer p) const { g_object_unref(p); }
+};
+using GFilePtr = std::unique_ptr<GFile, ObjectUnref>;
+
+bool stat_mode_is(const std::string& path, mode_t type) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == type;
+}
+
+// The mode fopen(path, "w") would have given a new file.
+mode_t default_file_mode() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+bool write_all(int fd, const std::string& contents) {
+    size_t done = 0;
+    while (done < contents.size()) {
+        ssize_t n = write(fd, contents.data() + done, contents.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+File file_open(const std::string& path, const char* mode) {
+    return File(std::fopen(path.c_str(), mode));
+}
+
+bool file_read_line(std::FILE* f, std::string& line) {
+    char* raw = nullptr;
+    size_t capacity = 0;
+    ssize_t n = getline(&raw, &capacity, f);
+    std::unique_ptr<char, decltype(&std::free)> buffer(raw, &std::free);
+    if (n < 0) {
+        line.clear();
+        return false;
+    }
+    line.assign(buffer.get(), static_cast<size_t>(n));
+    if (!line.empty() && line.back() == '\n') {
+        line.pop_back();
+    }
+    return true;
+}
+
+bool is_directory(const std::string& path) {
+    return stat_mode_is(path, S_IFDIR);
+}
+
+bool is_file(const std::string& path) {
+    return stat_mode_is(path, S_IFREG);
+}
+
+bool is_readable(const std::string& filename) {
+    return access(filename.c_str(), R_OK) == 0;
+}
+
+bool is_writable(const std::string& filename) {
+    return access(filename.c_str(), W_OK) == 0;
+}
+
+bool is_executable(const std::string& filename) {
+    return access(filename.c_str(), X_OK) == 0;
+}
+
+long long filesize(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        LOG_ERRNO(LOG_ERR, "Failed getting filesize of %s", path.c_str());
+        return -1;
+    }
+    return static_cast<long long>(st.st_size);
+}
+
+std::string suffix_bytes(long long n) {
+    static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB"};
+    if (n <= 1024) {
+        return std::to_string(n) + " B";
+    }
+    for (int i = 0; i < 3; ++i) {
+        long long value = n >> (10 * (i + 1));
+        if (value <= 1024) {
+            return std::to_string(value) + " " + kUnits[i];
+        }
+    }
+    return std::to_string(n >> 40) + " TiB";
+}
+
+std::string filesize_human_readable(const std::string& path) {
+    return suffix_bytes(filesize(path));
+}
+
+bool empty_file_if_possible(const std::string& path) {
+    return file_open(path, "w") != nullptr;
+}
+
+bool file_copy(const std::string& src, const std::string& dest) {
+    GError* error = nullptr;
+    gboolean copied;
+    {
+        GFilePtr source(g_file_new_for_path(src.c_str()));
+        GFilePtr destination(g_file_new_for_path(dest.c_str()));
+        copied = g_file_copy(source.get(), destination.get(), G_FILE_COPY_TARGET_DEFAULT_PERMS,
+                             nullptr, nullptr, nullptr, &error);
+    }
+    if (copied) {
+        return true;
+    }
+    if (error != nullptr) {
+        log_msg(LOG_WARNING, "Could not copy '%s' to '%s': %s", src.c_str(), dest.c_str(),
+                error->message);
+        g_clear_error(&error);
+    } else {
+        log_msg(LOG_WARNING, "Could not copy '%s' to '%s', but no error code was set.", src.c_str(),
+                dest.c_str());
+    }
+    return false;
+}
+
+std::optional<std::string> file_get_contents(const std::string& path) {
+    GError* error = nullptr;
+    gchar* contents = nullptr;
+    gsize length = 0;
+    if (g_file_get_contents(path.c_str(), &contents, &length, &error)) {
+        std::string text(contents, length);
+        g_free(contents);
+        return text;
+    }
+    if (error != nullptr) {
+        log_msg(LOG_WARNING, "Could not read contents of '%s': %s", path.c_str(), error->message);
+        g_clear_error(&error);
+    } else {
+        log_msg(LOG_WARNING, "Could read contents of '%s', but no error code was set.",
+                path.c_str());
+    }
+    return std::nullopt;
+}
+
+bool file_put_string(const std::string& path, const std::string& contents) {
+    GError* error = nullptr;
+    if (g_file_set_contents(path.c_str(), contents.c_str(), -1, &error)) {
+        return true;
+    }
+    if (error != nullptr) {
+        log_msg(LOG_WARNING, "Could not put contents of '%s': %s", path.c_str(), error->message);
+        g_clear_error(&error);
+    } else {
+        log_msg(LOG_WARNING, "Could put contents of '%s', but no error code was set.",
+                path.c_str());
+    }
+    return false;
+}
+
+bool file_remove(const std::string& path) {
+    if (std::remove(path.c_str()) == 0) {
+        return true;
+    }
+    log_msg(LOG_DEBUG, "Could not remove '%s': %s", path.c_str(), log_errno_text());
+    return false;
+}
+
+bool file_rename(const std::string& oldname, const std::string& newname) {
+    if (std::rename(oldname.c_str(), newname.c_str()) == 0) {
+        return true;
+    }
+    log_msg(LOG_DEBUG, "Could not rename '%s'->'%s': %s", oldname.c_str(), newname.c_str(),
+            log_errno_text());
+    return false;
+}
+
+bool file_replace_contents(const std::string& path, const std::string& contents) {
+    std::string tmp = path + ".tmpXXXXXX";
+    int fd = mkstemp(tmp.data());
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = fchmod(fd, default_file_mode()) == 0 && write_all(fd, contents) && fsync(fd) == 0;
+    int saved = errno;
+    ok = (close(fd) == 0) && ok;
+    if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) {
+        return true;
+    }
+    saved = errno != 0 ? errno : saved;
+    unlink(tmp.c_str());
+    errno = saved;
+    return false;
+}
+
+unsigned dir_remove_recursive(const std::string& dir_path) {
+    Dir dir(opendir(dir_path.c_str()));
+    if (!dir) {
+        log_msg(LOG_WARNING, "Could not open dir for removal: %s", dir_path.c_str());
+        return 0;
+    }
+    unsigned count = 0;
+    while (const dirent* entry = readdir(dir.get())) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        std::string child = dir_path + "/" + name;
+        // lstat, not stat: a link to a directory is removed as a link, never followed out of
+        // the tree.
+        struct stat st;
+        if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            count += dir_remove_recursive(child);
+        } else if (file_remove(child)) {
+            ++count;
+        }
+    }
+    dir.reset();
+    if (file_remove(dir_path)) {
+        ++count;
+    }
+    return count;
+}
+
+bool dir_make_recursive(const std::string& dir_path) {
+    if (dir_path.empty() || dir_path[0] != '/') {
+        LOG_ERRNO(LOG_ERR, "dir_make_recursive: Path must be absolute");
+        return false;
+    }
+    // Every prefix that ends before a '/', then the whole path unless it ends in '/'.
+    for (size_t pos = dir_path.find('/', 1);; pos = dir_path.find('/', pos + 1)) {
+        std::string dir = dir_path.substr(0, pos);
+        if (!dir.empty() && dir.back() != '/' && !is_directory(dir) &&
+            mkdir(dir.c_str(), 0755) != 0) {
+            LOG_ERRNO(LOG_ERR, "Could not create directory '%s'", dir.c_str());
+            return false;
+        }
+        if (pos == std::string::npos) {
+            return true;
+        }
+    }
+}

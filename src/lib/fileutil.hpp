@@ -1,0 +1,48 @@
+// File-system chores: path tests, sizes, whole-file copy/read/write, removal and renaming,
+// directory trees, and the RAII file handle every module uses.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+// A stdio stream closed when it goes out of scope.
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// fopen() wrapped in a File.
+File file_open(const std::string& path, const char* mode);
+
+// Reads one whole line of any length without its '\n'; false at end of input.
+bool file_read_line(std::FILE* f, std::string& line);
+
+bool is_directory(const std::string& path);
+bool is_file(const std::string& path);
+bool is_readable(const std::string& filename);
+bool is_writable(const std::string& filename);
+bool is_executable(const std::string& filename);
+
+// Size in bytes, or -1 after logging.
+long long filesize(const std::string& path);
+
+// "1024 B", "1 KiB", ... truncated, never rounded.
+std::string suffix_bytes(long long file_size);
+std::string filesize_human_readable(const std::string& path);
+
+bool empty_file_if_possible(const std::string& path);
+bool file_copy(const std::string& src, const std::string& dest);
+std::optional<std::string> file_get_contents(const std::string& path);
+bool file_put_string(const std::string& path, const std::string& contents);
+bool file_remove(const std::string& path);
+bool file_rename(const std::string& oldname, const std::string& newname);
+
+// Writes `contents` to a temporary file beside `path` and renames it over `path` only when
+// every byte was written and flushed; otherwise `path` is left as it was, the temporary file
+// is removed, errno tells why and the result is false.
+bool file_replace_contents(const std::string& path, const std::string& contents);
+
+unsigned dir_remove_recursive(const std::string& dir_path);
+bool dir_make_recursive(const std::string& dir_path);

@@ -1,0 +1,93 @@
+#include "lib/log.hpp"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#define LOG_MODULE "lib/log"
+
+namespace {
+
+LogSink& sink() {
+    static LogSink s;
+    return s;
+}
+
+std::string format_v(const char* fmt, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    int needed = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    if (needed < 0) {
+        return std::string();
+    }
+    std::string text(static_cast<size_t>(needed), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, fmt, args);
+    return text;
+}
+
+void emit(int level, const std::string& text) {
+    if (sink()) {
+        sink()(level, text);
+    } else {
+        syslog(level, "%s", text.c_str());
+    }
+}
+
+}  // namespace
+
+void log_open() {
+    openlog("", LOG_PID | LOG_CONS, LOG_USER);
+}
+
+void log_set_sink(LogSink s) {
+    sink() = std::move(s);
+}
+
+const char* log_errno_text() {
+    return errno != 0 ? std::strerror(errno) : "None";
+}
+
+void log_msg(int level, const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string text = format_v(fmt, args);
+    va_end(args);
+    emit(level, text);
+}
+
+void log_errno_msg(int level, const char* module, int line, const char* fmt, ...) {
+    std::string text = "(";
+    text += module;
+    text += ':';
+    text += std::to_string(line);
+    text += ", errno: ";
+    text += log_errno_text();
+    text += ") ";
+    va_list args;
+    va_start(args, fmt);
+    text += format_v(fmt, args);
+    va_end(args);
+    emit(level, text);
+    errno = 0;
+}
+
+void log_gerror(GError** error) {
+    if (error != nullptr && *error != nullptr) {
+        log_msg(LOG_WARNING, "%s", (*error)->message);
+        g_clear_error(error);
+    }
+}
+
+void log_out_of_memory() {
+    // No allocation on this path: syslog formats into its own buffer.
+    if (sink()) {
+        sink()(LOG_EMERG, "Out of memory.");
+    } else {
+        syslog(LOG_EMERG, "(%s:%d, errno: %s) Out of memory.", LOG_MODULE, __LINE__,
+               log_errno_text());
+    }
+    std::abort();
+}

@@ -1,0 +1,38 @@
+// The daemon's one way to log: syslog with an empty identity, LOG_PID | LOG_CONS, LOG_USER.
+// Tests replace syslog with a sink that captures (level, text) pairs.
+#pragma once
+
+#include <glib.h>
+#include <syslog.h>
+
+#include <functional>
+#include <string>
+
+#define KELVANE_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
+
+// Opens the syslog connection; called once at start.
+void log_open();
+
+// Logs a message as it stands.
+void log_msg(int level, const char* fmt, ...) KELVANE_PRINTF(2, 3);
+
+// Logs "(module:line, errno: text) message" and sets errno back to 0.
+void log_errno_msg(int level, const char* module, int line, const char* fmt, ...)
+    KELVANE_PRINTF(4, 5);
+
+// Logs a GLib error's own text at LOG_WARNING and clears the error.
+void log_gerror(GError** error);
+
+// Logs "Out of memory." at LOG_EMERG and aborts; installed as the new-handler.
+[[noreturn]] void log_out_of_memory();
+
+// The strerror text of errno, or "None" when errno is 0.
+const char* log_errno_text();
+
+using LogSink = std::function<void(int level, const std::string& text)>;
+
+// Replaces syslog with `sink`; an empty sink restores syslog.
+void log_set_sink(LogSink sink);
+
+// Each module defines LOG_MODULE (its source path without extension, e.g. "lib/fileutil").
+#define LOG_ERRNO(level, ...) log_errno_msg((level), LOG_MODULE, __LINE__, __VA_ARGS__)

@@ -1,0 +1,87 @@
+#include "lib/session_globals.hpp"
+
+#include <cerrno>
+
+#include "lib/device.hpp"
+#include "lib/fileutil.hpp"
+#include "lib/log.hpp"
+#include "lib/strutil.hpp"
+
+#define LOG_MODULE "lib/session_globals"
+
+namespace {
+
+constexpr const char* kLocalStorage = "localdata";
+
+}  // namespace
+
+MonitoringSession monitoring_session_new() {
+    return std::make_unique<monitoring_session>();
+}
+
+bool monitoring_session_is_active(const monitoring_session* session) {
+    return session != nullptr && session->secondary_storage_path &&
+           session->current_activity_folder;
+}
+
+void monitoring_session_save(const monitoring_session* session) {
+    std::string path = device::path(device::kStateFile);
+    if (session == nullptr) {
+        file_remove(path);
+        return;
+    }
+    std::string text;
+    text += "SECS:" + session->storage_id.value_or(kLocalStorage) + "\n";
+    text += "SSPA:" + session->secondary_storage_path.value_or("") + "\n";
+    text += "ACTI:" + session->current_activity_folder.value_or("") + "\n";
+    text += "TIME:" + session->monitor_start_time.value_or("") + "\n";
+    // Replaced whole, so a crash or a reader never sees half a state file.
+    if (!file_replace_contents(path, text)) {
+        LOG_ERRNO(LOG_ERR, "Could not open file '%s'", path.c_str());
+    }
+}
+
+MonitoringSession monitoring_session_parse(std::FILE* state_file) {
+    MonitoringSession session = monitoring_session_new();
+    std::string line;
+    while (file_read_line(state_file, line)) {
+        std::string key = line.substr(0, 5);
+        std::string value = line.size() > 5 ? line.substr(5) : std::string();
+        if (key == "SECS:") {
+            if (str_starts_with(value, kLocalStorage)) {
+                session->storage_id.reset();
+            } else {
+                session->storage_id = std::move(value);
+            }
+        } else if (key == "SSPA:") {
+            session->secondary_storage_path = std::move(value);
+        } else if (key == "ACTI:") {
+            session->current_activity_folder = std::move(value);
+        } else if (key == "TIME:") {
+            session->monitor_start_time = std::move(value);
+        }
+    }
+    if (!session->monitor_start_time) {
+        LOG_ERRNO(LOG_ERR, "Could not restore monitoring session: Missing start time.");
+        return nullptr;
+    }
+    if (!session->secondary_storage_path || !session->current_activity_folder) {
+        LOG_ERRNO(LOG_ERR,
+                  "Could not restore monitoring session: Missing secondary storage path or "
+                  "current activity folder.");
+        return nullptr;
+    }
+    session->session_path =
+        str_join(*session->secondary_storage_path, *session->current_activity_folder);
+    return session;
+}
+
+MonitoringSession monitoring_session_load() {
+    File file = file_open(device::path(device::kStateFile), "r");
+    if (!file) {
+        // No state file is the normal case of no session.
+        errno = 0;
+        return nullptr;
+    }
+    return monitoring_session_parse(file.get());
+}

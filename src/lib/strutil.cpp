@@ -1,0 +1,38 @@
+#include "lib/strutil.hpp"
+
+#include <algorithm>
+
+std::optional<std::string> str_terminate_at(std::string& str, char term) {
+    auto pos = str.find(term);
+    if (pos == std::string::npos) {
+        return std::nullopt;
+    }
+    std::string rest = str.substr(pos + 1);
+    str.resize(pos);
+    return rest;
+}
+
+std::string::size_type str_replace_next_char(std::string& str, char find, char replacement) {
+    auto pos = str.find(find);
+    if (pos != std::string::npos) {
+        str[pos] = replacement;
+    }
+    return pos;
+}
+
+void str_replace_char(std::string& str, char find, char replacement) {
+    if (find != replacement) {
+        std::replace(str.begin(), str.end(), find, replacement);
+    }
+}
+
+std::string str_join(std::string_view s1, std::string_view s2, std::optional<std::string_view> s3) {
+    std::string joined;
+    joined.reserve(s1.size() + s2.size() + (s3 ? s3->size() : 0));
+    joined += s1;
+    joined += s2;
+    if (s3) {
+        joined += *s3;
+    }
+    return joined;
+}

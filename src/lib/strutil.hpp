@@ -1,0 +1,25 @@
+// Cutting and patching strings in place, and joining strings.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Cuts `str` at the first `term` and returns the text that followed it (the value of a
+// "key=value" line); without `term` the string is left alone and nothing is returned.
+std::optional<std::string> str_terminate_at(std::string& str, char term);
+
+// Replaces the first `find`; returns its position, or npos when there is none.
+std::string::size_type str_replace_next_char(std::string& str, char find, char replacement);
+
+// Replaces every `find`.
+void str_replace_char(std::string& str, char find, char replacement);
+
+// `s1`, `s2` and, when given, `s3`, one after the other with nothing between them.
+std::string str_join(std::string_view s1, std::string_view s2,
+                     std::optional<std::string_view> s3 = std::nullopt);
+
+// True when `str` begins with `prefix`.
+inline bool str_starts_with(std::string_view str, std::string_view prefix) {
+    return str.substr(0, prefix.size()) == prefix;
+}

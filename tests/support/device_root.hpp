@@ -1,0 +1,45 @@
+// A temporary folder laid out like a device, which the code under test sees as "/".
+#pragma once
+
+#include <optional>
+#include <string>
+
+class DeviceRoot {
+  public:
+    DeviceRoot();
+    ~DeviceRoot();
+    DeviceRoot(const DeviceRoot&) = delete;
+    DeviceRoot& operator=(const DeviceRoot&) = delete;
+
+    const std::string& root() const { return root_; }
+    // `fixed` (an absolute device path) below the root.
+    std::string path(const std::string& fixed) const { return root_ + fixed; }
+    // Writes `contents` to the device path `fixed`, making its folders.
+    void write(const std::string& fixed, const std::string& contents) const;
+
+  private:
+    std::string root_;
+};
+
+// Reads a whole file; empty optional when it can't be read.
+std::optional<std::string> read_file(const std::string& path);
+// Writes a whole file, making its folders.
+void write_file(const std::string& path, const std::string& contents);
+// Makes a folder and its parents.
+void make_dirs(const std::string& path);
+
+// The folder names a session start lays down below system_monitoring.
+extern const char* const kMonitoringFolders[];
+
+struct LaidSession {
+    std::string storage_root;  // secondary_storage_path
+    std::string folder;        // current_activity_folder
+    std::string session_path;  // the two joined
+};
+
+// Lays down a session as the package's session start does: the session folder with
+// Session_Information.txt, .signature and every monitoring folder, then the state file.
+// `storage_id` empty means internal storage.
+LaidSession lay_down_session(const DeviceRoot& device, const std::string& storage_root,
+                             const std::optional<std::string>& storage_id,
+                             const std::string& folder = "20240307_14_05_09");
