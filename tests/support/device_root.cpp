@@ -38,6 +38,13 @@ void DeviceRoot::write(const std::string& fixed, const std::string& contents) co
     write_file(path(fixed), contents);
 }
 
+void DeviceRoot::link(const std::string& fixed, const std::string& target) const {
+    make_dirs(fs::path(path(fixed)).parent_path().string());
+    std::error_code ec;
+    fs::remove(path(fixed), ec);
+    fs::create_symlink(target, path(fixed));
+}
+
 std::optional<std::string> read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {

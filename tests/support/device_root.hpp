@@ -16,6 +16,8 @@ class DeviceRoot {
     std::string path(const std::string& fixed) const { return root_ + fixed; }
     // Writes `contents` to the device path `fixed`, making its folders.
     void write(const std::string& fixed, const std::string& contents) const;
+    // Makes the device path `fixed` a symbolic link to `target` (a real tool of this machine).
+    void link(const std::string& fixed, const std::string& target) const;
 
   private:
     std::string root_;

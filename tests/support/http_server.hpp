@@ -1,0 +1,34 @@
+// A loopback HTTP server with Basic credentials standing in for the device's web server.
+// It serves "/norv-cgi/<name>" from bodies the test sets and records every request; the
+// device's HTTP address points at it for the fixture's lifetime.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+class HttpServer {
+  public:
+    HttpServer(const std::string& user, const std::string& password);
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // "127.0.0.1:PORT"
+    const std::string& address() const { return address_; }
+    // The body (and status) of "/norv-cgi/<name>"; unset names answer 404.
+    void serve(const std::string& name, const std::string& body, int status = 200);
+    // Stops the server, so that connections are refused.
+    void shut_down();
+
+    struct Request {
+        std::string path, user, password;
+    };
+    std::vector<Request> requests() const;
+
+  private:
+    std::string dir_;
+    std::string address_;
+    pid_t pid_ = -1;
+};
