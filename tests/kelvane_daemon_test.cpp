@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
 #include <thread>
 
 #include "support/device_root.hpp"
@@ -26,16 +27,25 @@ DaemonRun run_daemon(const std::vector<std::string>& args, const std::optional<s
     DeviceRoot scratch;
     std::string in_path = scratch.root() + "/in", err_path = scratch.root() + "/err";
     write_file(in_path, input.value_or(""));
+    // A cross-built daemon is started through the emulator (the prefix is empty natively):
+    // an emulated process cannot exec another target binary without binfmt_misc.
+    std::vector<std::string> words;
+    std::istringstream prefix(KELVANE_EXEC_PREFIX);
+    for (std::string word; prefix >> word;) {
+        words.push_back(word);
+    }
+    words.push_back(KELVANE_DAEMON_PATH);
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words) {
+        argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
-        std::vector<char*> argv{const_cast<char*>(KELVANE_DAEMON_PATH)};
-        for (const auto& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
         freopen(input ? in_path.c_str() : "/dev/null", "r", stdin);
         freopen(err_path.c_str(), "w", stderr);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(99);
     }
     DaemonRun run;
