@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
@@ -139,23 +140,17 @@ TEST_F(FileutilTest, ReadLineTakesWholeLinesOfAnyLength) {
 
 namespace {
 
-const std::string kDfHeader = "Filesystem     1024-blocks     Used Available Capacity Mounted on\n";
-
 // What df reports for the file system holding `path`: used of used + available, rounded up.
 int df_percent(const std::string& path) {
     struct statvfs st;
-    if (statvfs(path.c_str(), &st) != 0) {
-        return -1;
-    }
-    unsigned long long used = st.f_blocks - st.f_bfree;
-    unsigned long long total = used + st.f_bavail;
+    statvfs(path.c_str(), &st);
+    unsigned long long used = st.f_blocks - st.f_bfree, total = used + st.f_bavail;
     return total == 0 ? 0 : static_cast<int>((used * 100 + total - 1) / total);
 }
 
 // A df that prints `output` (no single quotes) and leaves its arguments in /bin/df.args.
 void fake_df(const DeviceRoot& dev, const std::string& output) {
-    dev.write("/bin/df",
-              "#!/bin/sh\nprintf '%s\\n' \"$*\" > \"$0.args\"\nprintf '%s' '" + output + "'\n");
+    dev.write("/bin/df", "#!/bin/sh\necho \"$*\" > \"$0.args\"\nprintf '%s' '" + output + "'\n");
     fs::permissions(dev.path("/bin/df"), fs::perms::owner_all, fs::perm_options::add);
 }
 
@@ -163,74 +158,56 @@ void fake_df(const DeviceRoot& dev, const std::string& output) {
 
 TEST_F(FileutilTest, PartitionUsageFromTheRealDf) {
     dev.link("/bin/df", "/bin/df");
-    int expected = df_percent(dir);
-    int use = get_storage_use_pcent(dir.c_str());
-    EXPECT_NEAR(use, expected, 1);
-    EXPECT_EQ(check_partition_usage(dir.c_str()), use < 90);
-
     // Shell metacharacters in the path reach df as they are.
     std::string odd = dir + "/it's \"$HOME\" `touch pwned` $(touch pwned)";
     make_dirs(odd);
-    EXPECT_NEAR(get_storage_use_pcent(odd.c_str()), expected, 1);
+    int use = get_storage_use_pcent(odd.c_str());
+    EXPECT_NEAR(use, df_percent(dir), 1);
+    EXPECT_EQ(check_partition_usage(odd.c_str()), use < 90);
     EXPECT_FALSE(fs::exists("pwned"));
     EXPECT_TRUE(log.entries().empty());
 
-    // A path that doesn't exist: this df prints nothing, so the usage is unknown ...
+    // A missing path: this df prints nothing (unknown usage), BusyBox df its header only (empty).
     std::string gone = dir + "/gone";
-    EXPECT_EQ(get_storage_use_pcent(gone.c_str()), -1);
     EXPECT_FALSE(check_partition_usage(gone.c_str()));
     EXPECT_TRUE(log.has(LOG_WARNING, "Could not get usage of partition for path '" + gone + "'."));
-    // ... while the device's BusyBox df prints its header only, which counts as empty.
     dev.link("/bin/df", "/bin/busybox");
-    log.clear();
     EXPECT_EQ(get_storage_use_pcent(gone.c_str()), 0);
-    EXPECT_TRUE(check_partition_usage(gone.c_str()));
-    EXPECT_TRUE(log.entries().empty());
-
-    // No df at all.
     fs::remove(dev.path("/bin/df"));
     EXPECT_EQ(get_storage_use_pcent(dir.c_str()), -1);
 }
 
 TEST_F(FileutilTest, PartitionUsageReadsTheCapacityColumn) {
     const char* storage = "/var/spool/storage/SD_DISK";
-    const std::string data = "/dev/mmcblk0p1    30436   1064  29372 ";
-    struct Case {
-        std::string output;
-        int use;
-        bool ok;
-    };
-    const Case cases[] = {
-        {kDfHeader + data + "90% /var/spool/storage/SD_DISK\n", 90, false},
-        {kDfHeader + data + "89% /var/spool/storage/SD_DISK\n", 89, true},
-        {kDfHeader + data + "100% /var/spool/storage/SD_DISK\n", 100, false},
-        {kDfHeader + "/dev/sda 1234% /\n", 234, false},  // three digits at most
-        {kDfHeader + "5%\n", 0, true},                   // the line's first character is never read
-        {kDfHeader + "/dev/sda 1 2 3 - /\n", 0, true},   // no percent sign
+    const std::string header =
+        "Filesystem     1024-blocks     Used Available Capacity Mounted on\n";
+    const std::string data = header + "/dev/mmcblk0p1    30436   1064  29372 ";
+    const std::tuple<std::string, int, bool> cases[] = {
+        {data + "90% /var/spool/storage/SD_DISK\n", 90, false},
+        {data + "89% /var/spool/storage/SD_DISK\n", 89, true},
+        {data + "100% /var/spool/storage/SD_DISK\n", 100, false},
+        {header + "/dev/sda 1234% /\n", 234, false},  // three digits at most
+        {header + "5%\n", 0, true},                   // never the line's first character
+        {header + "/dev/sda 1 2 3 - /\n", 0, true},   // no percent sign
         {"", -1, false},
     };
-    for (const Case& c : cases) {
-        fake_df(dev, c.output);
-        EXPECT_EQ(get_storage_use_pcent(storage), c.use) << c.output;
-        EXPECT_EQ(check_partition_usage(storage), c.ok) << c.output;
+    for (const auto& [output, use, ok] : cases) {
+        fake_df(dev, output);
+        EXPECT_EQ(get_storage_use_pcent(storage), use) << output;
+        EXPECT_EQ(check_partition_usage(storage), ok) << output;
     }
     EXPECT_EQ(read_file(dev.path("/bin/df.args")), "-k -P /var/spool/storage/SD_DISK\n");
     EXPECT_TRUE(log.has(LOG_ERR, "Could not find percent char in '/dev/sda 1 2 3 - /\n'"));
     EXPECT_EQ(log.count("Could not get usage of partition"), 1u);
-}
 
-TEST_F(FileutilTest, PartitionUsageNeedsAnAbsolutePath) {
-    fake_df(dev, kDfHeader + "/dev/sda 1 2 3 50% /\n");
-    EXPECT_EQ(get_storage_use_pcent("var/spool"), -1);
+    // Only absolute paths are given to df.
+    fs::remove(dev.path("/bin/df.args"));
+    EXPECT_FALSE(check_partition_usage("var/spool"));
     EXPECT_TRUE(log.has(LOG_ERR, "(lib/fileutil:"));
     EXPECT_TRUE(log.has(LOG_ERR, "Expected an absolute path, got 'var/spool'"));
-    EXPECT_FALSE(check_partition_usage("var/spool"));
     EXPECT_TRUE(log.has(LOG_WARNING, "Could not get usage of partition for path 'var/spool'."));
-
-    log.clear();
     EXPECT_FALSE(check_partition_usage(nullptr));
     EXPECT_TRUE(log.has(LOG_ERR, "Expected an absolute path, got '[NULL]'"));
     EXPECT_TRUE(log.has(LOG_WARNING, "Could not get usage of partition for path '[NULL]'."));
-    EXPECT_EQ(get_storage_use_pcent(""), -1);
     EXPECT_FALSE(fs::exists(dev.path("/bin/df.args")));
 }

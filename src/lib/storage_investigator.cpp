@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <iterator>
 #include <cstdio>
+#include <iterator>
 #include <string_view>
 
 #include "lib/fileutil.hpp"
@@ -96,8 +96,8 @@ bool dbus_parse_int32(const std::string& input, int32_t& p) {
             ++pos;
         }
         int32_t value = 0;
-        auto [end, error] = std::from_chars(text.data() + pos, text.data() + text.size(), value);
-        if (error == std::errc()) {
+        if (std::from_chars(text.data() + pos, text.data() + text.size(), value).ec ==
+            std::errc()) {
             p = value;
             return true;
         }
