@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
@@ -132,4 +134,80 @@ TEST_F(FileutilTest, ReadLineTakesWholeLinesOfAnyLength) {
     ASSERT_TRUE(file_read_line(f.get(), line));
     EXPECT_EQ(line, "last");
     EXPECT_FALSE(file_read_line(f.get(), line));
+}
+
+// Partition usage
+
+namespace {
+
+// What df reports for the file system holding `path`: used of used + available, rounded up.
+int df_percent(const std::string& path) {
+    struct statvfs st;
+    statvfs(path.c_str(), &st);
+    unsigned long long used = st.f_blocks - st.f_bfree, total = used + st.f_bavail;
+    return total == 0 ? 0 : static_cast<int>((used * 100 + total - 1) / total);
+}
+
+// A df that prints `output` (no single quotes) and leaves its arguments in /bin/df.args.
+void fake_df(const DeviceRoot& dev, const std::string& output) {
+    dev.write("/bin/df", "#!/bin/sh\necho \"$*\" > \"$0.args\"\nprintf '%s' '" + output + "'\n");
+    fs::permissions(dev.path("/bin/df"), fs::perms::owner_all, fs::perm_options::add);
+}
+
+}  // namespace
+
+TEST_F(FileutilTest, PartitionUsageFromTheRealDf) {
+    dev.link("/bin/df", "/bin/df");
+    // Shell metacharacters in the path reach df as they are.
+    std::string odd = dir + "/it's \"$HOME\" `touch pwned` $(touch pwned)";
+    make_dirs(odd);
+    int use = get_storage_use_pcent(odd.c_str());
+    EXPECT_NEAR(use, df_percent(dir), 1);
+    EXPECT_EQ(check_partition_usage(odd.c_str()), use < 90);
+    EXPECT_FALSE(fs::exists("pwned"));
+    EXPECT_TRUE(log.entries().empty());
+
+    // A missing path: this df prints nothing (unknown usage), BusyBox df its header only (empty).
+    std::string gone = dir + "/gone";
+    EXPECT_FALSE(check_partition_usage(gone.c_str()));
+    EXPECT_TRUE(log.has(LOG_WARNING, "Could not get usage of partition for path '" + gone + "'."));
+    dev.link("/bin/df", "/bin/busybox");
+    EXPECT_EQ(get_storage_use_pcent(gone.c_str()), 0);
+    fs::remove(dev.path("/bin/df"));
+    EXPECT_EQ(get_storage_use_pcent(dir.c_str()), -1);
+}
+
+TEST_F(FileutilTest, PartitionUsageReadsTheCapacityColumn) {
+    const char* storage = "/var/spool/storage/SD_DISK";
+    const std::string header =
+        "Filesystem     1024-blocks     Used Available Capacity Mounted on\n";
+    const std::string data = header + "/dev/mmcblk0p1    30436   1064  29372 ";
+    const std::tuple<std::string, int, bool> cases[] = {
+        {data + "90% /var/spool/storage/SD_DISK\n", 90, false},
+        {data + "89% /var/spool/storage/SD_DISK\n", 89, true},
+        {data + "100% /var/spool/storage/SD_DISK\n", 100, false},
+        {header + "/dev/sda 1234% /\n", 234, false},  // three digits at most
+        {header + "5%\n", 0, true},                   // never the line's first character
+        {header + "/dev/sda 1 2 3 - /\n", 0, true},   // no percent sign
+        {"", -1, false},
+    };
+    for (const auto& [output, use, ok] : cases) {
+        fake_df(dev, output);
+        EXPECT_EQ(get_storage_use_pcent(storage), use) << output;
+        EXPECT_EQ(check_partition_usage(storage), ok) << output;
+    }
+    EXPECT_EQ(read_file(dev.path("/bin/df.args")), "-k -P /var/spool/storage/SD_DISK\n");
+    EXPECT_TRUE(log.has(LOG_ERR, "Could not find percent char in '/dev/sda 1 2 3 - /\n'"));
+    EXPECT_EQ(log.count("Could not get usage of partition"), 1u);
+
+    // Only absolute paths are given to df.
+    fs::remove(dev.path("/bin/df.args"));
+    EXPECT_FALSE(check_partition_usage("var/spool"));
+    EXPECT_TRUE(log.has(LOG_ERR, "(lib/fileutil:"));
+    EXPECT_TRUE(log.has(LOG_ERR, "Expected an absolute path, got 'var/spool'"));
+    EXPECT_TRUE(log.has(LOG_WARNING, "Could not get usage of partition for path 'var/spool'."));
+    EXPECT_FALSE(check_partition_usage(nullptr));
+    EXPECT_TRUE(log.has(LOG_ERR, "Expected an absolute path, got '[NULL]'"));
+    EXPECT_TRUE(log.has(LOG_WARNING, "Could not get usage of partition for path '[NULL]'."));
+    EXPECT_FALSE(fs::exists(dev.path("/bin/df.args")));
 }

@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "lib/device.hpp"
 #include "lib/log.hpp"
+#include "lib/sysutil.hpp"
 
 #define LOG_MODULE "lib/fileutil"
 
@@ -264,4 +266,58 @@ bool dir_make_recursive(const std::string& dir_path) {
             return true;
         }
     }
+}
+
+// Partition usage
+
+int get_storage_use_pcent(const char* storage_path) {
+    if (storage_path == nullptr || storage_path[0] != '/') {
+        LOG_ERRNO(LOG_ERR, "Expected an absolute path, got '%s'",
+                  storage_path != nullptr ? storage_path : "[NULL]");
+        return -1;
+    }
+    std::string cmd =
+        device::path(device::kDf) + " -k -P '" + shell_escape_single_quoted(storage_path) + "'";
+    // A df that can't be started is a storage of unknown usage, not a reason to stop.
+    Pipe pipe(popen(cmd.c_str(), "r"));
+    if (!pipe) {
+        LOG_ERRNO(LOG_ERR, "Could not popen: %s", cmd.c_str());
+        return -1;
+    }
+    std::string line;
+    if (!file_read_line(pipe.get(), line)) {
+        return -1;
+    }
+    if (!file_read_line(pipe.get(), line)) {
+        return 0;
+    }
+    if (!std::feof(pipe.get())) {
+        line += '\n';
+    }
+    size_t percent = line.find('%');
+    if (percent == std::string::npos) {
+        LOG_ERRNO(LOG_ERR, "Could not find percent char in '%s'", line.c_str());
+        return 0;
+    }
+    // The capacity column ends in "%": read its digits backwards, at most three, and never the
+    // line's first character.
+    int result = 0;
+    for (int place = 1; percent > 1 && place <= 999; place *= 10) {
+        char c = line[--percent];
+        if (c < '0' || c > '9') {
+            break;
+        }
+        result += (c - '0') * place;
+    }
+    return result;
+}
+
+bool check_partition_usage(const char* storage_path) {
+    int use = get_storage_use_pcent(storage_path);
+    if (use < 0) {
+        log_msg(LOG_WARNING, "Could not get usage of partition for path '%s'.",
+                storage_path != nullptr ? storage_path : "[NULL]");
+        return false;
+    }
+    return use <= 89;
 }

@@ -46,3 +46,12 @@ bool file_replace_contents(const std::string& path, const std::string& contents)
 
 unsigned dir_remove_recursive(const std::string& dir_path);
 bool dir_make_recursive(const std::string& dir_path);
+
+// Partition usage
+
+// Used share of the file system holding the absolute path `storage_path`, as `df` reports it:
+// 0 to 999 percent, 0 when `df` gives no usable data line, -1 when it gives nothing at all.
+int get_storage_use_pcent(const char* storage_path);
+
+// True while that file system is below 90 percent; false from 90 upwards or when unknown.
+bool check_partition_usage(const char* storage_path);

@@ -16,14 +16,20 @@ namespace {
 
 const std::string kTemplates = std::string(KELVANE_SOURCE_DIR) + "/tests/support/dbus/";
 
-std::string bus_name_of(const std::string& template_name) {
+// The value of `NAME = "..."` in a template.
+std::string template_constant(const std::string& template_name, const std::string& name) {
     auto text = read_file(kTemplates + template_name + ".py").value_or("");
-    auto pos = text.find("BUS_NAME = \"");
+    std::string key = "\n" + name + " = \"";
+    auto pos = text.find(key);
     if (pos == std::string::npos) {
         return "";
     }
-    pos += 12;
+    pos += key.size();
     return text.substr(pos, text.find('"', pos) - pos);
+}
+
+std::string bus_name_of(const std::string& template_name) {
+    return template_constant(template_name, "BUS_NAME");
 }
 
 pid_t spawn(const std::vector<std::string>& args) {
@@ -41,6 +47,12 @@ pid_t spawn(const std::vector<std::string>& args) {
         _exit(127);
     }
     return pid;
+}
+
+int run(const std::vector<std::string>& args) {
+    int status = -1;
+    pid_t pid = spawn(args);
+    return pid > 0 && waitpid(pid, &status, 0) == pid ? status : -1;
 }
 
 void stop_process(pid_t pid, int signal) {
@@ -120,6 +132,16 @@ bool PrivateBus::start(const std::string& name, const std::string& parameters) {
         ADD_FAILURE() << "mock service " << name << " did not come up";
     }
     return up;
+}
+
+bool PrivateBus::configure(const std::string& name, const std::string& parameters) {
+    bool done = run({"/usr/bin/dbus-send", "--system", "--print-reply",
+                     "--dest=" + bus_name_of(name), template_constant(name, "MAIN_OBJ"),
+                     "com.norv.Mock.SetParameters", "string:" + parameters}) == 0;
+    if (!done) {
+        ADD_FAILURE() << "could not configure mock service " << name;
+    }
+    return done;
 }
 
 void PrivateBus::stop(const std::string& name, bool kill_it) {

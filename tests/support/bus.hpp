@@ -22,6 +22,9 @@ class PrivateBus {
     // Starts the mock service of tests/support/dbus/<name>.py with `parameters` (JSON) and
     // waits until its bus name is owned. A running service of the same template is replaced.
     bool start(const std::string& name, const std::string& parameters = "{}");
+    // Hands new `parameters` (JSON) to a running service whose template offers the test-only
+    // method com.norv.Mock.SetParameters, without restarting it.
+    bool configure(const std::string& name, const std::string& parameters);
     // Stops (SIGKILL when `kill`, else SIGTERM) a service started with `start`.
     void stop(const std::string& name, bool kill = false);
 

@@ -1,20 +1,44 @@
 """Storage service of the device bus.
 
 Parameters: "storages", a list of structures (4 strings, an int32, 12 booleans by default);
-"signature" to reply with another structure; "delay" seconds before replying.
+"signature" to reply with another structure; "delay" seconds before replying; "error", a D-Bus
+error name to answer with instead of the list; "die", true to kill the service in the middle
+of the call. The test-only method com.norv.Mock.SetParameters takes the same parameters, but
+"signature", as JSON text, so that a test can change the list without restarting the service.
 """
+import json
+import os
+import signal
 import time
+
+import dbus
 
 BUS_NAME = "com.norv.Storage"
 MAIN_OBJ = "/com/norv/Storage"
 MAIN_IFACE = "com.norv.Storage"
+MOCK_IFACE = "com.norv.Mock"
 SYSTEM_BUS = True
+
+
+def configure(mock, parameters):
+    mock.storages = [tuple(s) for s in parameters.get("storages", [])]
+    mock.delay = parameters.get("delay", 0)
+    mock.error = parameters.get("error")
+    mock.die = parameters.get("die", False)
+
+
+def get_all_storages_info(mock):
+    time.sleep(mock.delay)
+    if mock.die:
+        os.kill(os.getpid(), signal.SIGKILL)
+    if mock.error:
+        raise dbus.exceptions.DBusException("storage service failure", name=mock.error)
+    return mock.storages
 
 
 def load(mock, parameters):
     signature = parameters.get("signature", "(ssssibbbbbbbbbbbb)")
-    mock.storages = [tuple(s) for s in parameters.get("storages", [])]
-    mock.delay = parameters.get("delay", 0)
-    mock.AddMethod(MAIN_IFACE, "GetAllStoragesInfo", "", "a" + signature,
-                   "time.sleep(self.delay); ret = self.storages")
-    mock.time = time
+    configure(mock, parameters)
+    mock.AddMethod(MAIN_IFACE, "GetAllStoragesInfo", "", "a" + signature, get_all_storages_info)
+    mock.AddMethod(MOCK_IFACE, "SetParameters", "s", "",
+                   lambda self, text: configure(self, json.loads(text)))

@@ -1,0 +1,84 @@
+// The device's storage list as the storage service reports it over the device bus, and whether
+// the storage that holds the session is usable right now.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The members of one storage structure in the service's reply, in reply order.
+enum storage_data_info_t {
+    DISK_ID = 0,
+    FRIENDLY_NAME = 1,
+    MOUNT_POINT = 2,
+    STATUS = 3,
+    DISK_TYPE = 4,
+    DISRUPTION = 5,
+    AVAILABLE = 6,
+    REMOVED = 7,
+    LOCKED = 8,
+    FULL = 9,
+    READ_ONLY = 10,
+    EXITING = 11,
+    RECORDING = 12,
+    RECIPIENT = 13,
+    READ_WRITE_FAILURE = 14,
+    ENCRYPTIONENABLED = 15,
+    DISKENCRYPTED = 16,
+};
+inline constexpr int kStorageDataFields = 17;
+
+// One storage. A member whose reply line did not parse keeps its zero value (an absent string).
+struct StorageInfo {
+    std::optional<std::string> disk_id;
+    std::optional<std::string> friendly_name;
+    std::optional<std::string> mount_point;
+    std::optional<std::string> status;
+    int32_t disk_type = 0;
+    bool disruption = false;
+    bool available = false;
+    bool removed = false;
+    bool locked = false;
+    bool full = false;
+    bool read_only = false;
+    bool exiting = false;
+    bool recording = false;
+    bool recipient = false;
+    bool read_write_failure = false;
+    bool encryptionenabled = false;
+    bool diskencrypted = false;
+};
+
+// The storages in list order: the last structure of the reply first.
+using StorageList = std::vector<StorageInfo>;
+
+// Asks the storage service for every storage; empty when the call failed, the reply was
+// malformed or it listed no storage.
+StorageList get_storages();
+
+// The first storage in list order whose disk_id is `disk_id`, or nullptr.
+const StorageInfo* storage_find(const StorageList& storages, const std::string& disk_id);
+
+// Status exactly "OK", available, writable and not full.
+bool is_storage_ok(const StorageInfo& storage);
+
+// True when the storage `disk_id` is listed and ok. Its loss is logged once, and again only
+// after it has been ok in between.
+bool determine_if_this_storage_is_ok(const std::string& disk_id);
+
+// The reply parser, fed one line at a time (each line as read, line feed included), so that
+// captured text can be parsed without the service.
+struct StorageReply {
+    StorageList storages;  // in reply order while parsing; get_storages hands it out reversed
+    int line = kStorageDataFields - 1;  // index of the last line read within its structure
+};
+// False (after logging) when `input` opens a structure while the previous one is too short.
+bool storage_reply_add_line(StorageReply& reply, const std::string& input);
+// False (after logging) when the last structure is too short.
+bool storage_reply_complete(const StorageReply& reply);
+
+// Member line parsers: each writes `p` only when `input` parses, else logs and returns false.
+bool dbus_parse_string(const std::string& input, std::optional<std::string>& p);
+bool dbus_parse_int32(const std::string& input, int32_t& p);
+bool dbus_parse_boolean(const std::string& input, bool& p);
