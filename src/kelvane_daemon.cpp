@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "lib/environment.hpp"
 #include "lib/log.hpp"
 #include "lib/session_globals.hpp"
 
@@ -84,6 +85,9 @@ int kelvane_daemon_main(int argc, char** argv) {
     arg_fremo_pass = std::move(*password);
 
     log_version(restore_session());
+
+    log_msg(LOG_DEBUG, "init_environment_monitor_settings");
+    init_environment_monitor_settings(arg_fremo_user, arg_fremo_pass);
 
     log_msg(LOG_DEBUG, "Setup timers");
     g_timeout_add_seconds(kMinuteTickSeconds, timer_callback, nullptr);

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // Session information file
 
@@ -13,6 +14,15 @@
 // Memory and load
 
 // Streams and radar
+
+// Appends the video streams that the streamer reports as open to stream.csv.
+void store_video_stream_history_no_retention(const std::string& session_path);
+// The cells of a stream.csv row (after the time stamp) from the streamer's filtered reply lines.
+std::string stream_history_cells(const std::vector<std::string>& lines);
+// Copies the radar diagnostics into the session: data files once, statistics every time.
+void store_radar_data(const std::string& session_path);
+// The names in the directory `path`, comma-separated, cut to `size` - 1 characters.
+std::string get_names_listed_from_directory(const std::string& path, size_t size);
 
 // Server reports
 

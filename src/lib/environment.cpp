@@ -1,0 +1,371 @@
+#include "lib/environment.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cstdlib>
+#include <string_view>
+
+#include "lib/fileutil.hpp"
+#include "lib/fremo.hpp"
+#include "lib/log.hpp"
+#include "lib/strutil.hpp"
+#include "lib/sysutil.hpp"
+#include "lib/timeseries.hpp"
+
+#define LOG_MODULE "lib/environment"
+
+int number_of_temperature_sensors = 0;
+std::array<std::optional<std::string>, kMaxTemperatureSensors> temperature_sensor_names;
+int number_of_heaters = 0;
+int number_of_fans = 0;
+
+namespace {
+
+constexpr const char* kSensorNamesRequest =
+    "/norv-cgi/param.cgi?action=list&group=root.TemperatureControl.Sensor";
+constexpr std::string_view kSensorNamePrefix = "root.TemperatureControl.Sensor.S";
+constexpr std::string_view kSensorNameSuffix = ".Name=";
+
+#define TEMPERATURE_CONTROLLER_CALL                                                             \
+    "dbus-send --system --print-reply --reply-timeout=1000 "                                    \
+    "--dest=com.norv.TemperatureController --type=method_call /com/norv/TemperatureController " \
+    "com.norv.TemperatureController."
+constexpr const char* kTemperaturesCmd = TEMPERATURE_CONTROLLER_CALL "GetAllTemperatures string:0";
+constexpr const char* kHeaterStatusFmt = TEMPERATURE_CONTROLLER_CALL "GetHeaterStatus int32:%d";
+constexpr const char* kFanStatusCmd = TEMPERATURE_CONTROLLER_CALL "GetAllFanStatus";
+constexpr const char* kHeatersCmd = TEMPERATURE_CONTROLLER_CALL "GetNbrOfHeaters";
+constexpr const char* kFansCmd = TEMPERATURE_CONTROLLER_CALL "GetNbrOfFans";
+#undef TEMPERATURE_CONTROLLER_CALL
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool is_blank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+std::vector<std::string> read_lines(Pipe pipe) {
+    std::vector<std::string> lines;
+    std::string line;
+    while (file_read_line(pipe.get(), line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// True when `key` (text ending in a number) occurs in `line` with no further digit after it,
+// so that sensor 1 is not taken for sensor 12.
+bool holds_whole_number(const std::string& line, const std::string& key) {
+    for (auto pos = line.find(key); pos != std::string::npos; pos = line.find(key, pos + 1)) {
+        auto end = pos + key.size();
+        if (end == line.size() || !is_digit(line[end])) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// strtol-like: blanks, a sign, digits; no digits give 0. Clamped to int.
+int leading_int(std::string_view text) {
+    size_t pos = 0;
+    while (pos < text.size() && is_blank(text[pos])) {
+        ++pos;
+    }
+    bool negative = pos < text.size() && text[pos] == '-';
+    if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) {
+        ++pos;
+    }
+    long long value = 0;
+    for (; pos < text.size() && is_digit(text[pos]); ++pos) {
+        value = std::min<long long>(value * 10 + (text[pos] - '0'), 1LL + INT_MAX);
+    }
+    value = negative ? -value : value;
+    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+void make_folder(const std::string& path) {
+    if (!is_directory(path)) {
+        mkdir(path.c_str(), 0755);
+    }
+}
+
+// The file is opened before the device is asked: a file that can't be opened costs no query,
+// and a new file gets its header even when the device has no value.
+template <typename Fetch>
+void append_sample(const std::string& file, const char* header, const std::string& stamp,
+                   Fetch fetch) {
+    if (!csv_append(LOG_MODULE, __LINE__, file, header, "")) {
+        return;
+    }
+    if (std::optional<std::string> value = fetch()) {
+        csv_append(LOG_MODULE, __LINE__, file, header, stamp + "," + *value + "\n");
+    }
+}
+
+}  // namespace
+
+std::optional<int> parse_sensor_name_line(const std::string& line, std::string& name) {
+    if (!str_starts_with(line, kSensorNamePrefix)) {
+        return std::nullopt;
+    }
+    const char* pos = line.data() + kSensorNamePrefix.size();
+    const char* end = line.data() + line.size();
+    while (pos < end && is_blank(*pos)) {
+        ++pos;
+    }
+    if (pos < end && *pos == '+') {
+        ++pos;
+    }
+    int number = 0;
+    auto [after, error] = std::from_chars(pos, end, number);
+    if (error != std::errc() ||
+        !str_starts_with(std::string_view(after, end - after), kSensorNameSuffix)) {
+        return std::nullopt;
+    }
+    name.assign(after + kSensorNameSuffix.size(), end);
+    return number;
+}
+
+std::optional<int> parse_count_reply(const std::vector<std::string>& lines) {
+    if (lines.empty()) {
+        return std::nullopt;
+    }
+    const std::string& last = lines.back();
+    auto type = last.find("int");
+    auto blank = type == std::string::npos ? type : last.find(' ', type);
+    if (blank == std::string::npos) {
+        return std::nullopt;
+    }
+    return leading_int(std::string_view(last).substr(blank + 1));
+}
+
+std::optional<std::string> find_temperature_line(const std::vector<std::string>& lines,
+                                                 int sensor_index, const std::string& cmd) {
+    std::string key = " " + std::to_string(sensor_index);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].find("int") == std::string::npos || !holds_whole_number(lines[i], key)) {
+            continue;
+        }
+        if (i + 1 == lines.size()) {
+            LOG_ERRNO(LOG_ERR, "Could not fgets value from %s", cmd.c_str());
+            return std::nullopt;
+        }
+        log_msg(LOG_DEBUG, "Temperature for sensor %d is : %s", sensor_index, lines[i + 1].c_str());
+        return lines[i + 1];
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> find_heater_line(const std::vector<std::string>& lines,
+                                            int heater_index) {
+    for (const std::string& line : lines) {
+        if (line.find("string ") != std::string::npos) {
+            log_msg(LOG_DEBUG, "Status for heater %d is : %s", heater_index, line.c_str());
+            return line;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> find_fan_line(const std::vector<std::string>& lines, int fan_index,
+                                         const std::string& cmd) {
+    std::string key = "int32 " + std::to_string(fan_index);
+    size_t i = 0;
+    while (i < lines.size()) {
+        if (!holds_whole_number(lines[i], key)) {
+            ++i;
+            continue;
+        }
+        if (i + 1 == lines.size()) {
+            log_msg(LOG_WARNING, "Could not fgets value from %s", cmd.c_str());
+            return std::nullopt;
+        }
+        const std::string& next = lines[i + 1];
+        if (next.find("string ") != std::string::npos) {
+            return next;
+        }
+        LOG_ERRNO(LOG_ERR, "Expected string value, got %s", next.c_str());
+        i += 2;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> temperature_value(const std::string& line) {
+    auto type = line.find("double");
+    auto blank = type == std::string::npos ? type : line.find(' ', type);
+    if (blank == std::string::npos) {
+        return std::nullopt;
+    }
+    return line.substr(blank + 1);
+}
+
+std::optional<std::string> quoted_string_value(const std::string& line) {
+    auto pos = line.find("string ");
+    if (pos == std::string::npos) {
+        return std::nullopt;
+    }
+    std::string rest = line.substr(pos + 7);
+    std::optional<std::string> value = str_terminate_at(rest, '"');
+    if (value) {
+        str_terminate_at(*value, '"');
+    }
+    return value;
+}
+
+std::optional<unsigned long> top_line_first_number(const std::string& line) {
+    auto first = line.find_first_of("0123456789");
+    if (first == std::string::npos) {
+        return std::nullopt;
+    }
+    unsigned long number = 0;
+    auto [end, error] = std::from_chars(line.data() + first, line.data() + line.size(), number);
+    (void)end;
+    if (error != std::errc()) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+std::optional<std::pair<int, int>> top_line_percentages(const std::string& line) {
+    auto first = line.find('%');
+    auto second = first == std::string::npos ? first : line.find('%', first + 1);
+    if (second == std::string::npos) {
+        return std::nullopt;
+    }
+    // Only the digits right before the sign count: "1.5%" gives 5.
+    auto number_before = [&](size_t sign) {
+        size_t start = sign;
+        while (start > 0 && is_digit(line[start - 1])) {
+            --start;
+        }
+        return leading_int(std::string_view(line).substr(start, sign - start));
+    };
+    return std::make_pair(number_before(first), number_before(second));
+}
+
+void init_environment_monitor_settings(const std::string& fremo_user,
+                                       const std::string& fremo_pass) {
+    Pipe params = fremo_get(fremo_user, fremo_pass, kSensorNamesRequest);
+    if (!params) {
+        LOG_ERRNO(LOG_EMERG, "Could not popen '%s'", kSensorNamesRequest);
+        std::abort();
+    }
+    number_of_temperature_sensors = 0;
+    temperature_sensor_names.fill(std::nullopt);
+    std::string line;
+    std::string name;
+    while (file_read_line(params.get(), line)) {
+        std::optional<int> number = parse_sensor_name_line(line, name);
+        if (!number || *number < 0 || *number >= kMaxTemperatureSensors) {
+            continue;
+        }
+        // A number named twice is one sensor; the later name wins.
+        if (!temperature_sensor_names[*number]) {
+            ++number_of_temperature_sensors;
+        }
+        temperature_sensor_names[*number] = name;
+    }
+    params.reset();
+
+    if (std::optional<int> count = parse_count_reply(read_lines(PIPE_OPEN(kHeatersCmd)))) {
+        number_of_heaters = *count;
+    }
+    if (std::optional<int> count = parse_count_reply(read_lines(PIPE_OPEN(kFansCmd)))) {
+        number_of_fans = *count;
+    }
+    log_msg(LOG_DEBUG,
+            "Number of fans: %d, number of heaters: %d, number of temperature sensors: %d",
+            number_of_fans, number_of_heaters, number_of_temperature_sensors);
+}
+
+std::optional<std::string> get_temperature(int sensor_index) {
+    return find_temperature_line(read_lines(PIPE_OPEN(kTemperaturesCmd)), sensor_index,
+                                 kTemperaturesCmd);
+}
+
+std::optional<std::string> get_heater_status(int heater_index) {
+    return find_heater_line(read_lines(PIPE_OPEN(str_printf(kHeaterStatusFmt, heater_index))),
+                            heater_index);
+}
+
+std::optional<std::string> get_environment_status(const std::string& cmd, int fan_index) {
+    return find_fan_line(read_lines(PIPE_OPEN(cmd)), fan_index, cmd);
+}
+
+void store_temperatures_celsius(const std::string& path) {
+    std::string stamp = csv_timestamp();
+    make_folder(path);
+    for (int i = 0; i < number_of_temperature_sensors && i < kMaxTemperatureSensors; ++i) {
+        // A gap in the parameter list's numbering leaves a position without a name.
+        if (!temperature_sensor_names[i]) {
+            continue;
+        }
+        // The name comes from the device: it must not lead the file out of the folder.
+        std::string file_name = *temperature_sensor_names[i];
+        str_replace_char(file_name, '/', '_');
+        append_sample(path + "/" + file_name + ".csv", "Date, Time, Temperature (Celsius)\n", stamp,
+                      [i] {
+                          std::optional<std::string> line = get_temperature(i);
+                          return line ? temperature_value(*line) : std::nullopt;
+                      });
+    }
+}
+
+void store_heater_status(const std::string& path) {
+    std::string stamp = csv_timestamp();
+    make_folder(path);
+    for (int i = 0; i < number_of_heaters; ++i) {
+        append_sample(str_printf("%s/Heater_%d.csv", path.c_str(), i),
+                      "Date, Time, Heater status\n", stamp, [i] {
+                          std::optional<std::string> line = get_heater_status(i);
+                          return line ? quoted_string_value(*line) : std::nullopt;
+                      });
+    }
+}
+
+void store_fan_status(const std::string& path) {
+    std::string stamp = csv_timestamp();
+    make_folder(path);
+    for (int i = 0; i < number_of_fans; ++i) {
+        append_sample(
+            str_printf("%s/Fan_%d.csv", path.c_str(), i), "Date, Time, Fan status\n", stamp, [i] {
+                std::optional<std::string> line = get_environment_status(kFanStatusCmd, i);
+                return line ? quoted_string_value(*line) : std::nullopt;
+            });
+    }
+}
+
+std::optional<std::string> get_top_Kelvane() {
+    Pipe pipe = PIPE_OPEN("top -n 1 -b");
+    auto pid = static_cast<unsigned long>(getpid());
+    std::string line;
+    while (file_read_line(pipe.get(), line)) {
+        if (top_line_first_number(line) == pid) {
+            log_msg(LOG_DEBUG, "Top: [%s]", line.c_str());
+            return line;
+        }
+    }
+    log_msg(LOG_DEBUG, "Did not find the correct pid.. %u", static_cast<unsigned>(pid));
+    return std::nullopt;
+}
+
+void store_self_monitoring(const std::string& path) {
+    make_folder(path);
+    std::string file = path + "/Kelvane_summary.csv";
+    std::optional<std::string> line = get_top_Kelvane();
+    if (!line) {
+        LOG_ERRNO(LOG_ERR, "Failed to get top for Kelvane");
+        return;
+    }
+    std::optional<std::pair<int, int>> shares = top_line_percentages(*line);
+    if (!shares) {
+        return;
+    }
+    CSV_APPEND_ROW(file, "Date,Time,%Vsz,%Cpu", str_printf(",%d,%d", shares->first, shares->second),
+                   "\n");
+}

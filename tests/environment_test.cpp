@@ -1,0 +1,198 @@
+#include "lib/environment.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "support/bus.hpp"
+#include "support/device_root.hpp"
+#include "support/http_server.hpp"
+#include "support/log_capture.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kS = "root.TemperatureControl.Sensor.S";
+
+// BusyBox ps, top and uptime first on PATH for the test's lifetime.
+class BusyBoxPath {
+  public:
+    explicit BusyBoxPath(std::string dir) : dir_(std::move(dir)), old_(getenv("PATH")) {
+        make_dirs(dir_);
+        for (const char* tool : {"ps", "top", "uptime"}) {
+            fs::create_symlink("/bin/busybox", dir_ + "/" + tool);
+        }
+        setenv("PATH", (dir_ + ":" + old_).c_str(), 1);
+    }
+    ~BusyBoxPath() { setenv("PATH", old_.c_str(), 1); }
+    // Puts a script that prints `output` in the place of `tool`.
+    void fake(const std::string& tool, const std::string& output) const {
+        write_file(dir_ + "/" + tool + ".out", output);
+        fs::remove(dir_ + "/" + tool);
+        write_file(dir_ + "/" + tool, "#!/bin/sh\ncat '" + dir_ + "/" + tool + ".out'\n");
+        fs::permissions(dir_ + "/" + tool, fs::perms::owner_all);
+    }
+
+  private:
+    std::string dir_, old_;
+};
+
+// A file's text with every time stamp replaced by T.
+std::string stamped(const std::string& path) {
+    static const std::regex stamp(R"(\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d)");
+    auto text = read_file(path);
+    return text ? std::regex_replace(*text, stamp, "T") : "<missing>";
+}
+
+class EnvironmentTest : public ::testing::Test {
+  protected:
+    EnvironmentTest() {
+        dev.link("/usr/bin/curl", "/usr/bin/curl");
+        make_dirs(dev.root() + "/a/b");
+        number_of_temperature_sensors = number_of_heaters = number_of_fans = 0;
+        temperature_sensor_names.fill(std::nullopt);
+    }
+    void init(const std::string& params, const std::string& controller) {
+        HttpServer server("root", "pass");
+        server.serve("param.cgi", params);
+        bus.start("norv_temperature", controller);
+        init_environment_monitor_settings("root", "pass");
+    }
+    std::string file(const std::string& name) const { return stamped(folder + "/" + name); }
+
+    DeviceRoot dev;
+    LogCapture log;
+    PrivateBus bus;
+    std::string folder = dev.root() + "/a/b/monitoring_environment";
+};
+
+}  // namespace
+
+TEST_F(EnvironmentTest, InitTakesNumberedNamesAndTheControllersCounts) {
+    std::string lines = kS + "0.Location=In\n" + kS + "0.Name=Main\n" + kS + "20.Name=T\n" + kS +
+                        "-1.Name=N\n" + "x" + kS + "2.Name=X\n" + kS + "1.Name=\n" + kS +
+                        "1.Name=" + std::string(300, 'n') + "\n";
+    for (int i = 3; i < 21; ++i) {
+        lines += kS + std::to_string(i) + ".Name=s\n";
+    }
+    init(lines, R"({"heaters": ["stopped", "running"], "fans": [[0, "a"], [1, "b"], [2, "c"]]})");
+    // S0 to S19 but S2; S1 counted once and named by its later line.
+    EXPECT_EQ(number_of_temperature_sensors, 19);
+    EXPECT_EQ(temperature_sensor_names[0], "Main");
+    EXPECT_EQ(temperature_sensor_names[1], std::string(300, 'n'));
+    EXPECT_EQ(temperature_sensor_names[2], std::nullopt);
+    EXPECT_TRUE(log.has(LOG_DEBUG,
+                        "Number of fans: 3, number of heaters: 2, number of "
+                        "temperature sensors: 19"));
+
+    // A count reply without "int" keeps the count.
+    init(kS + "0.Name=Main\n",
+         R"({"signatures": {"GetNbrOfFans": "s"}, "replies": {"GetNbrOfFans": "7"}})");
+    EXPECT_EQ(number_of_temperature_sensors, 1);
+    EXPECT_EQ(temperature_sensor_names[1], std::nullopt);
+    EXPECT_EQ(number_of_fans, 3);
+}
+
+TEST_F(EnvironmentTest, InitWithoutApiOrControllerStartsWithoutSensors) {
+    number_of_heaters = 4;
+    HttpServer server("root", "other");
+    server.serve("param.cgi", kS + "0.Name=Main\n");
+    init_environment_monitor_settings("root", "pass");  // 401
+    server.shut_down();
+    init_environment_monitor_settings("root", "pass");  // refused
+    EXPECT_EQ(
+        log.count("Number of fans: 0, number of heaters: 4, number of temperature sensors: 0"), 2u);
+}
+
+TEST(EnvironmentParse, RepliesThatTheMockCannotPrint) {
+    LogCapture log;
+    EXPECT_EQ(parse_count_reply({"   int32 2", "   string \"x\""}), std::nullopt);
+    EXPECT_EQ(find_temperature_line({"int32 0"}, 0, "cmd"), std::nullopt);
+    EXPECT_EQ(find_fan_line({"int32 0", "int32 7", "int32 0", "string \"ok\""}, 0, "cmd"),
+              "string \"ok\"");
+    EXPECT_EQ(find_fan_line({"int32 1"}, 1, "cmd"), std::nullopt);
+    EXPECT_EQ(quoted_string_value("   string \"open"), "open");
+    ASSERT_EQ(log.entries().size(), 3u);
+    EXPECT_TRUE(log.has(LOG_ERR, "Could not fgets value from cmd"));
+    EXPECT_TRUE(log.has(LOG_ERR, "Expected string value, got int32 7"));
+    EXPECT_EQ(log.entries()[2],
+              std::make_pair(LOG_WARNING, std::string("Could not fgets value from cmd")));
+}
+
+TEST_F(EnvironmentTest, TemperaturesMatchWholeSensorNumbersAndStayInTheFolder) {
+    // Positions 0 to 3: position 3 has no name, sensor 4 lies beyond.
+    init(kS + "0.Name=Main\n" + kS + "1.Name=../../x\n" + kS + "2.Name=Off\n" + kS + "4.Name=Far\n",
+         R"({"temperatures": [[12, 50.0], [1, 41.5], [2, 20], [4, 1], [0, 30.25]]})");
+    make_dirs(folder + "/Off.csv");
+    store_temperatures_celsius(folder);
+    store_temperatures_celsius(folder);
+    std::string header = "Date, Time, Temperature (Celsius)\n";
+    EXPECT_EQ(file("Main.csv"), header + "T,30.25\nT,30.25\n");
+    EXPECT_EQ(file(".._.._x.csv"), header + "T,41.5\nT,41.5\n");
+    EXPECT_EQ(file("Far.csv"), "<missing>");
+    EXPECT_FALSE(fs::exists(dev.root() + "/a/x.csv"));
+    EXPECT_TRUE(log.has(LOG_DEBUG, "Temperature for sensor 1 is :          double 41.5"));
+    // The file that can't be opened costs no query.
+    EXPECT_EQ(log.count("Could not open file '" + folder + "/Off.csv'"), 2u);
+    EXPECT_EQ(log.count("Temperature for sensor 2"), 0u);
+
+    bus.stop("norv_temperature");
+    fs::remove(folder + "/Main.csv");
+    store_temperatures_celsius(folder);
+    EXPECT_EQ(file("Main.csv"), header);
+}
+
+TEST_F(EnvironmentTest, HeaterAndFanRowsFromTheController) {
+    init("", R"({"heaters": ["stopped", "running"], "heater_count": 3,
+                 "fans": [[10, "ten"], [1, "one"], [0, "zero"]], "fan_count": 2})");
+    store_heater_status(folder);
+    store_fan_status(folder);
+    EXPECT_EQ(file("Heater_1.csv"), "Date, Time, Heater status\nT,running\n");
+    EXPECT_EQ(file("Heater_2.csv"), "Date, Time, Heater status\n");
+    EXPECT_TRUE(log.has(LOG_DEBUG, "Status for heater 1 is :    string \"running\""));
+    EXPECT_EQ(file("Fan_0.csv"), "Date, Time, Fan status\nT,zero\n");
+    EXPECT_EQ(file("Fan_1.csv"), "Date, Time, Fan status\nT,one\n");
+    EXPECT_EQ(file("Fan_2.csv"), "<missing>");
+
+    bus.start("norv_temperature", R"j({"signatures": {"GetAllFanStatus": "a(ii)"},
+                                       "replies": {"GetAllFanStatus": [[0, 5]]}})j");
+    fs::remove_all(folder);
+    number_of_heaters = 0;
+    store_heater_status(folder);
+    store_fan_status(folder);
+    EXPECT_TRUE(log.has(LOG_ERR, "Expected string value, got          int32 5"));
+    EXPECT_EQ(file("Fan_0.csv"), "Date, Time, Fan status\n");
+    EXPECT_EQ(file("Heater_0.csv"), "<missing>");
+}
+
+TEST_F(EnvironmentTest, SelfMonitoringRowFromBusyBoxTop) {
+    BusyBoxPath tools(dev.root() + "/bin");
+    std::string self = dev.root() + "/a/b/monitoring_self";
+    store_self_monitoring(self);
+    store_self_monitoring(self);
+    std::string text = stamped(self + "/Kelvane_summary.csv");
+    EXPECT_TRUE(std::regex_match(text, std::regex("Date,Time,%Vsz,%Cpu\n(T,\\d+,\\d+\n){2}")))
+        << text;
+    ASSERT_TRUE(log.has(LOG_DEBUG, "Top: ["));
+    EXPECT_EQ(top_line_first_number(log.entries()[0].second), static_cast<unsigned long>(getpid()));
+
+    // A long summary line with our id past byte 512, then our row.
+    std::string pid = std::to_string(getpid());
+    tools.fake("top", "Mem: 1K " + std::string(600, ' ') + pid + " 9% 9%\n" + pid +
+                          " 1 root S 100 1.5% 7% kelvane\n");
+    fs::remove_all(self);
+    store_self_monitoring(self);
+    EXPECT_EQ(stamped(self + "/Kelvane_summary.csv"), "Date,Time,%Vsz,%Cpu\nT,5,7\n");
+    tools.fake("top", pid + " 1 root S 27988 0.0 0.0 kelvane\n");
+    log.clear();
+    store_self_monitoring(self + "/x");
+    EXPECT_TRUE(log.entries().size() == 1u && log.has(LOG_DEBUG, "Top: ["));
+    tools.fake("top", "  PID USER\n 1 root 0% 0% init\n");
+    store_self_monitoring(self + "/x");
+    EXPECT_TRUE(log.has(LOG_DEBUG, "Did not find the correct pid.. " + pid));
+    EXPECT_TRUE(log.has(LOG_ERR, ") Failed to get top for Kelvane"));
+    EXPECT_EQ(read_file(self + "/x/Kelvane_summary.csv"), std::nullopt);
+}

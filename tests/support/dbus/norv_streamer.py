@@ -1,0 +1,21 @@
+"""Stream cache of the device's video streamer on the device bus.
+
+Parameters: "streams", the list of strings that GetStreams returns; "error" (a text) to
+answer with a D-Bus error instead.
+"""
+import dbus
+
+BUS_NAME = "com.norv.Streamer"
+MAIN_OBJ = "/com/norv/Streamer/Cache"
+MAIN_IFACE = "com.norv.Streamer.Cache"
+SYSTEM_BUS = True
+
+
+def load(mock, parameters):
+    mock.streams = parameters.get("streams", [])
+    mock.error = parameters.get("error")
+    mock.AddMethod(MAIN_IFACE, "GetStreams", "", "as",
+                   "if self.error:\n"
+                   "    raise dbus.exceptions.DBusException(self.error, "
+                   "name='com.norv.Streamer.Error.Failed')\n"
+                   "ret = self.streams")
