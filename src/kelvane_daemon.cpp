@@ -1,12 +1,18 @@
 #include "kelvane_daemon.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 
+#include "lib/device.hpp"
 #include "lib/environment.hpp"
+#include "lib/fileutil.hpp"
 #include "lib/log.hpp"
 #include "lib/session_globals.hpp"
+#include "lib/sysutil.hpp"
+#include "lib/timeseries.hpp"
 
 #define LOG_MODULE "kelvane_daemon"
 
@@ -55,6 +61,135 @@ void log_version(bool session_restored) {
 
 bool camera_has_ptz(const char* full_name, const char* prod_type) {
     return std::strstr(full_name, "PTZ") != nullptr || std::strstr(prod_type, "PTZ") != nullptr;
+}
+
+std::optional<std::string> vmstat_parse_line(const std::string& line, size_t target_len) {
+    size_t space = line.find(' ');
+    if (space == std::string::npos) {
+        return std::nullopt;
+    }
+    std::string digits;
+    for (size_t at = space + 1; at < line.size() && digits.size() + 1 < target_len; ++at) {
+        if (line[at] < '0' || line[at] > '9') {
+            break;
+        }
+        digits += line[at];
+    }
+    return digits;
+}
+
+std::string vmstat_get_val(const std::string& field, size_t target_len) {
+    log_msg(LOG_DEBUG, "Getting vmstat val for %s", field.c_str());
+    std::string cmd = str_printf("grep \"%s\" %s", shell_escape_double_quoted(field).c_str(),
+                                 shell_escape_unquoted(device::path(device::kProcVmstat)).c_str());
+    std::string line;
+    {
+        Pipe grep = PIPE_OPEN(cmd);
+        if (!file_read_line(grep.get(), line)) {
+            LOG_ERRNO(LOG_ERR, "fgets returned null reading output of %s", cmd.c_str());
+            return std::string();
+        }
+    }
+    std::optional<std::string> value = vmstat_parse_line(line, target_len);
+    if (!value) {
+        log_msg(LOG_DEBUG, "No whitespace found in output of command '%s'", cmd.c_str());
+        return std::string();
+    }
+    return *value;
+}
+
+void create_pagefault_snapshot(const std::string& session_path) {
+    std::string minor = vmstat_get_val("pgfault");
+    std::string major = vmstat_get_val("pgmajfault");
+    CSV_APPEND_ROW(monitoring_folder(session_path, "monitoring_kernel") + "/pagefaults.csv",
+                   "DATE,TIME,MINOR_FAULTS,MAJOR_FAULTS", "," + minor + "," + major, "\n");
+}
+
+namespace {
+
+// Adds the counts of one /proc/buddyinfo line ("Node 0, zone   Normal   13393  12106 ...").
+void parse_buddyinfo_line(std::string_view line, buddyinfo_table& table) {
+    struct Zone {
+        std::string_view name;
+        size_t row;
+        size_t skip;  // from the name's start to where the counts may begin
+    };
+    // DMA32 first, since every DMA32 line also holds "DMA".
+    static constexpr Zone kZones[] = {
+        {"DMA32", 1, 6}, {"DMA", 0, 1}, {"Normal", 2, 1}, {"HighMem", 3, 1}};
+    const Zone* zone = nullptr;
+    size_t at = 0;
+    for (const Zone& z : kZones) {
+        if (size_t found = line.find(z.name); found != std::string_view::npos) {
+            zone = &z;
+            at = found + z.skip;
+            break;
+        }
+    }
+    if (zone == nullptr || at >= line.size()) {
+        return;
+    }
+    constexpr size_t kTotal = buddyinfo_table::kZones - 1;
+    constexpr int kMaxDigits = 10;
+    for (size_t order = 0; at < line.size();) {
+        if (line[at] < '0' || line[at] > '9') {
+            ++at;
+            continue;
+        }
+        long long count = 0;
+        for (int digits = 0; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) {
+            if (digits++ < kMaxDigits) {
+                count = count * 10 + (line[at] - '0');
+            }
+        }
+        if (order < buddyinfo_table::kOrders) {
+            // A later node's line of the same zone replaces its row; the total takes every node.
+            table.counts[zone->row][order] = count;
+            table.counts[kTotal][order] += count;
+            table.highest_order = std::max(table.highest_order, order);
+        }
+        ++order;
+    }
+}
+
+}  // namespace
+
+buddyinfo_table parse_buddyinfo(std::FILE* in) {
+    buddyinfo_table table;
+    std::string line;
+    while (file_read_line(in, line)) {
+        parse_buddyinfo_line(line, table);
+    }
+    return table;
+}
+
+void create_buddyinfo_snapshot(const std::string& session_path) {
+    buddyinfo_table table;
+    {
+        File buddyinfo = file_open(device::path(device::kProcBuddyinfo), "r");
+        if (!buddyinfo) {
+            return;
+        }
+        table = parse_buddyinfo(buddyinfo.get());
+    }
+    std::string date = csv_timestamp();
+    std::string header = "ZONE,DATE,TIME";
+    for (size_t order = 0; order <= table.highest_order; ++order) {
+        header += str_printf(",%d kB", 4 << order);
+    }
+    header += "\n";
+    std::string rows;
+    for (size_t zone = 0; zone < buddyinfo_table::kZones; ++zone) {
+        rows += buddyinfo_table::kZoneNames[zone];
+        rows += "," + date;
+        for (size_t order = 0; order <= table.highest_order; ++order) {
+            rows += str_printf(",%lld", table.counts[zone][order]);
+        }
+        rows += "\n";
+    }
+    csv_append(LOG_MODULE, __LINE__,
+               monitoring_folder(session_path, "monitoring_kernel") + "/buddyinfo.csv", header,
+               rows);
 }
 
 gboolean timer_callback(gpointer) {

@@ -3,6 +3,7 @@
 
 #include <glib.h>
 
+#include <array>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -26,6 +27,34 @@ void log_version(bool session_restored);
 
 // True when the full name, or failing that the product type, contains "PTZ".
 bool camera_has_ptz(const char* full_name, const char* prod_type);
+
+// The digits of the /proc/vmstat counter `field` (its first matching line), at most
+// `target_len` - 1 of them; empty when they can't be read.
+std::string vmstat_get_val(const std::string& field, size_t target_len = 20);
+
+// The counter digits of one line of the search ("pgfault 8252028"), at most `target_len` - 1
+// of them; nothing when the line has no space.
+std::optional<std::string> vmstat_parse_line(const std::string& line, size_t target_len);
+
+// Appends the page fault counters to monitoring_kernel/pagefaults.csv.
+void create_pagefault_snapshot(const std::string& session_path);
+
+// The free blocks of /proc/buddyinfo per zone (DMA, DMA32, Normal, HighMem, then the Total of
+// every zone and node) and block order.
+struct buddyinfo_table {
+    static constexpr size_t kZones = 5;
+    static constexpr size_t kOrders = 16;
+    static constexpr std::array<const char*, kZones> kZoneNames = {"DMA", "DMA32", "Normal",
+                                                                   "HighMem", "Total"};
+    std::array<std::array<long long, kOrders>, kZones> counts{};
+    size_t highest_order = 0;  // the highest order seen
+};
+
+// Reads the /proc/buddyinfo text of `in`.
+buddyinfo_table parse_buddyinfo(std::FILE* in);
+
+// Appends one block of zone rows to monitoring_kernel/buddyinfo.csv.
+void create_buddyinfo_snapshot(const std::string& session_path);
 
 gboolean timer_callback(gpointer user_data);
 gboolean scheduled_tasks_timer_callback(gpointer user_data);

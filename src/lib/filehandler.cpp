@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -24,7 +26,441 @@
 
 // Network counters
 
+network_bandwidth_state network_bandwidth;
+
+namespace {
+
+struct HashTableDestroy {
+    void operator()(GHashTable* table) const { g_hash_table_destroy(table); }
+};
+using CounterTable = std::unique_ptr<GHashTable, HashTableDestroy>;
+
+bool netdev_is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The whole of a stream; false on a read error.
+bool netdev_read_all(std::FILE* f, std::string& text) {
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+        text.append(chunk, n);
+    }
+    return std::ferror(f) == 0;
+}
+
+// The blank-separated words of `text`.
+std::vector<std::string_view> netdev_split_words(std::string_view text) {
+    std::vector<std::string_view> words;
+    size_t at = 0;
+    while ((at = text.find_first_not_of(' ', at)) != std::string_view::npos) {
+        size_t end = std::min(text.find(' ', at), text.size());
+        words.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return words;
+}
+
+// "eth0.csv" of the key "eth0.csv/receive_bytes".
+std::string_view netdev_key_file(std::string_view key) {
+    return key.substr(0, key.find('/'));
+}
+
+// "receive_bytes" of the key "eth0.csv/receive_bytes".
+std::string_view netdev_key_column(std::string_view key) {
+    size_t slash = key.find('/');
+    return slash == std::string_view::npos ? key : key.substr(slash + 1);
+}
+
+// "bytes" of the column "receive_bytes". Taken from the column, not from the first '_' of the
+// key, so that an interface such as "wlan_1" keeps its metric names.
+std::string_view netdev_column_metric(std::string_view column) {
+    for (std::string_view direction : {"receive_", "transmit_"}) {
+        if (str_starts_with(column, direction)) {
+            return column.substr(direction.size());
+        }
+    }
+    return column;
+}
+
+bool netdev_contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+}  // namespace
+
+// A failed check logs and returns its own line as the code.
+#define NET_DEV_PARSE_FAILED()                                                \
+    do {                                                                      \
+        LOG_ERRNO(LOG_ERR, "%s FAILED %d\n", "parse_proc_net_dev", __LINE__); \
+        return __LINE__;                                                      \
+    } while (0)
+
+int parse_proc_net_dev(const std::string& output, hashtable_key_ordering_t* ordering) {
+    std::string_view text(output);
+    size_t group_end = text.find('\n');
+    if (group_end == std::string_view::npos) {
+        NET_DEV_PARSE_FAILED();
+    }
+    // " face |bytes ... multicast|bytes ... compressed": the receive names between the first two
+    // '|', the transmit names after the second.
+    size_t columns = group_end + 1;
+    size_t columns_end = text.find('\n', columns);
+    if (columns_end == std::string_view::npos) {
+        int code = __LINE__;
+        LOG_ERRNO(LOG_ERR, "FAILED %d\nAttempted to find word stating at: [%s]", code,
+                  output.c_str() + columns);
+        return code;
+    }
+    std::string_view header = text.substr(columns, columns_end - columns);
+    size_t receive_start = header.find('|');
+    if (receive_start == std::string_view::npos) {
+        NET_DEV_PARSE_FAILED();
+    }
+    size_t transmit_start = header.find('|', receive_start + 1);
+    if (transmit_start == std::string_view::npos) {
+        NET_DEV_PARSE_FAILED();
+    }
+    std::vector<std::string_view> receive_names =
+        netdev_split_words(header.substr(receive_start + 1, transmit_start - receive_start - 1));
+    std::vector<std::string_view> transmit_names =
+        netdev_split_words(header.substr(transmit_start + 1));
+    log_msg(LOG_DEBUG, "%s There are %d number of metrics\n", "parse_proc_net_dev",
+            static_cast<int>(receive_names.size()));
+
+    // "  eth0: 1234 5 ...": the name padded with blanks, a ':', the receive then the transmit
+    // counters.
+    for (size_t line = columns_end + 1; line < text.size();) {
+        size_t line_end = text.find('\n', line);
+        if (line_end == std::string_view::npos) {
+            NET_DEV_PARSE_FAILED();  // a cut line
+        }
+        std::string_view row = text.substr(line, line_end - line);
+        line = line_end + 1;
+        size_t colon = row.find(':');
+        size_t name_start = row.find_first_not_of(' ');
+        if (colon == std::string_view::npos || name_start >= colon) {
+            continue;
+        }
+        std::string_view name = row.substr(name_start, colon - name_start);
+        if (netdev_contains(name, "/")) {
+            continue;  // not a name the kernel gives; it would lead out of the folder
+        }
+        size_t counter = 0;
+        for (size_t at = colon + 1; at < row.size();) {
+            if (!netdev_is_digit(row[at])) {
+                ++at;
+                continue;
+            }
+            size_t end = std::min(row.find(' ', at), row.size());
+            std::string_view value = row.substr(at, end - at);
+            at = end;
+            std::string key;
+            if (counter < receive_names.size()) {
+                key = str_printf("%.*s.csv/receive_%.*s", static_cast<int>(name.size()),
+                                 name.data(), static_cast<int>(receive_names[counter].size()),
+                                 receive_names[counter].data());
+            } else if (counter - receive_names.size() < transmit_names.size()) {
+                std::string_view metric = transmit_names[counter - receive_names.size()];
+                key = str_printf("%.*s.csv/transmit_%.*s", static_cast<int>(name.size()),
+                                 name.data(), static_cast<int>(metric.size()), metric.data());
+            } else {
+                break;  // a counter without a column name has nowhere to go
+            }
+            ++counter;
+            g_hash_table_insert(ordering->map, g_strdup(key.c_str()),
+                                g_strndup(value.data(), value.size()));
+        }
+    }
+    return 0;
+}
+
+#undef NET_DEV_PARSE_FAILED
+
+std::optional<std::string> network_bandwidth_update(network_bandwidth_state& state, time_t now,
+                                                    long long receive, long long transmit) {
+    std::optional<std::string> rate;
+    if (state.last_time_of_network_check != 0) {
+        auto timediff = static_cast<int32_t>(now - state.last_time_of_network_check);
+        // Counted in unsigned arithmetic so that counters far apart wrap instead of overflowing.
+        auto datadiff =
+            static_cast<long long>(static_cast<unsigned long long>(receive) -
+                                   static_cast<unsigned long long>(state.last_value_of_receive) +
+                                   static_cast<unsigned long long>(transmit) -
+                                   static_cast<unsigned long long>(state.last_value_of_transmit));
+        // A clock set back gives no rate, also when the counters went back with it.
+        if (timediff >= 0) {
+            long long mbps = timediff == 0 ? 0 : (datadiff / timediff) / 12500;  // 0.1 Mbit/s
+            double mbpsd = static_cast<double>(mbps) / 10.0;
+            if (mbpsd >= 0.0) {
+                rate = str_printf("%.1f Mbit/s", mbpsd);
+            }
+        }
+    }
+    state.last_time_of_network_check = now;
+    state.last_value_of_receive = receive;
+    state.last_value_of_transmit = transmit;
+    return rate;
+}
+
+void store_network_bandwidth_new(const std::string& session_path, GHashTable* map) {
+    auto* receive = static_cast<const char*>(g_hash_table_lookup(map, "eth0.csv/receive_bytes"));
+    auto* transmit = static_cast<const char*>(g_hash_table_lookup(map, "eth0.csv/transmit_bytes"));
+    if (receive == nullptr || transmit == nullptr) {
+        return;
+    }
+    std::optional<std::string> rate = network_bandwidth_update(
+        network_bandwidth, std::time(nullptr), std::strtoll(receive, nullptr, 10),
+        std::strtoll(transmit, nullptr, 10));
+    if (rate) {
+        store_network_info_no_retention(monitoring_folder(session_path, "monitoring_network"),
+                                        *rate);
+    }
+}
+
+void store_network_info_no_retention(const std::string& path, const std::string& value) {
+    CSV_APPEND_ROW(path + "/network.csv", "Date,Time,Network Bandwidth (Mbit/s)", "," + value,
+                   "\r\n");
+}
+
+void net_dev_symbols_set_key_ordering(gpointer key, gpointer, gpointer user_data) {
+    auto* ordering = static_cast<hashtable_key_ordering_t*>(user_data);
+    auto at = static_cast<size_t>(ordering->index);
+    if (at < ordering->base_address.size()) {
+        ordering->base_address[at] = static_cast<const char*>(key);
+        ++ordering->index;
+    }
+}
+
+bool compare_entries_strings(const char* a, const char* b) {
+    return std::strcmp(a, b) < 0;
+}
+
+void store_for_each_proc_net_dev_symbols(hashtable_key_ordering_t* ordering) {
+    // Room for every key of the table, however many interfaces there are.
+    ordering->index = 0;
+    ordering->base_address.assign(g_hash_table_size(ordering->map), nullptr);
+    g_hash_table_foreach(ordering->map, net_dev_symbols_set_key_ordering, ordering);
+    std::vector<const char*>& keys = ordering->base_address;
+    keys.resize(static_cast<size_t>(ordering->index));
+    std::sort(keys.begin(), keys.end(), compare_entries_strings);
+
+    // One time stamp for every file of the run.
+    std::string date = csv_timestamp();
+    for (size_t first = 0; first < keys.size();) {
+        std::string_view file = netdev_key_file(keys[first]);
+        size_t end = first;
+        while (end < keys.size() && netdev_key_file(keys[end]) == file) {
+            ++end;
+        }
+        std::string header = "Date, Time, Receive: ";
+        std::string row = date;
+        uint32_t receive_errs = 0, receive_drop = 0, receive_frame = 0;
+        uint32_t transmit_errs = 0, transmit_drop = 0;
+        bool transmit_seen = false;
+        for (size_t k = first; k < end; ++k) {
+            std::string_view column = netdev_key_column(keys[k]);
+            bool receive = str_starts_with(column, "receive_");
+            bool transmit = str_starts_with(column, "transmit_");
+            if (k != first) {
+                header += transmit && !transmit_seen ? ", Transmit: " : ", ";
+            }
+            transmit_seen = transmit_seen || transmit;
+            header += netdev_column_metric(column);
+
+            auto* value = static_cast<const char*>(g_hash_table_lookup(ordering->map, keys[k]));
+            if (value == nullptr) {
+                log_msg(LOG_DEBUG, "%s.%d did not find value for key: %s",
+                        "store_for_each_proc_net_dev_symbols", __LINE__, keys[k]);
+                row += ",-1";
+                continue;
+            }
+            row += ',';
+            row += value;
+            auto count = static_cast<uint32_t>(std::strtol(value, nullptr, 10));
+            if (receive) {
+                if (netdev_contains(column, "errs")) {
+                    receive_errs += count;
+                } else if (netdev_contains(column, "drop")) {
+                    receive_drop += count;
+                } else if (netdev_contains(column, "frame")) {
+                    receive_frame += count;
+                }
+            } else if (transmit) {
+                if (netdev_contains(column, "errs")) {
+                    transmit_errs += count;
+                } else if (netdev_contains(column, "drop")) {
+                    transmit_drop += count;
+                }
+            }
+        }
+        header += ", Failed packages total (receive), Failed packages total (transmit)\n";
+        row += str_printf(",%u,%u\n", receive_errs + receive_drop + receive_frame,
+                          transmit_errs + transmit_drop);
+        // A file that can't be opened is tried again from the interface's next key.
+        bool written =
+            csv_append(LOG_MODULE, __LINE__, ordering->path + "/" + std::string(file), header, row);
+        first = written ? end : first + 1;
+    }
+}
+
+void store_proc_net_dev(const std::string& session_path) {
+    hashtable_key_ordering_t ordering;
+    ordering.path = monitoring_folder(session_path, "monitoring_network");
+
+    std::string proc = device::path(device::kProcNetDev);
+    std::string text;
+    {
+        File file = file_open(proc, "r");
+        if (!file) {
+            LOG_ERRNO(LOG_ERR, "Could not open file '%s'", proc.c_str());
+            return;
+        }
+        // The whole table: a cut one would lose its last line.
+        if (!netdev_read_all(file.get(), text) || text.empty()) {
+            LOG_ERRNO(LOG_ERR, "Could not read from file %s", proc.c_str());
+            return;
+        }
+    }
+    log_msg(LOG_DEBUG, "Read from files %s: [%s]", proc.c_str(), text.c_str());
+
+    CounterTable table(g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free));
+    if (!table) {
+        LOG_ERRNO(LOG_ERR, "Could not create hash table");
+        return;
+    }
+    ordering.map = table.get();
+    if (int code = parse_proc_net_dev(text, &ordering); code != 0) {
+        LOG_ERRNO(LOG_ERR, "Error on parsing: %d", code);
+        return;
+    }
+    store_network_bandwidth_new(session_path, ordering.map);
+    store_for_each_proc_net_dev_symbols(&ordering);
+}
+
 // Memory and load
+
+namespace {
+
+// Set once the missing load average has been reported; cleared when it is back.
+int error_detected_and_reported = 0;
+
+bool load_is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+void load_skip_blank(std::string_view& text) {
+    if (!text.empty() && load_is_blank(text.front())) {
+        text.remove_prefix(1);
+    }
+}
+
+void close_uptime_pipe(Pipe& uptime) {
+    int status = pipe_close(uptime);
+    if (status == -1) {
+        log_msg(LOG_DEBUG,
+                "[Kelvane]: error reported by pclose from command: %s [src] line %d in %s",
+                "uptime", __LINE__, "store_load_avg_info_no_retention");
+    } else if (WIFSIGNALED(status)) {
+        log_msg(LOG_DEBUG, "[Kelvane]: Unsuccessful command: %s [src] line %d in %s", "uptime",
+                __LINE__, "store_load_avg_info_no_retention");
+    }
+}
+
+}  // namespace
+
+std::optional<std::pair<std::string, std::string>> parse_meminfo_line(const std::string& line) {
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) {
+        return std::nullopt;
+    }
+    std::string name = line.substr(0, colon);
+    // The name becomes a file name in the memory folder.
+    if (name.empty() || name.find('/') != std::string::npos) {
+        return std::nullopt;
+    }
+    std::string value;
+    size_t start = line.find_first_of("0123456789", colon + 1);
+    if (start != std::string::npos) {
+        size_t end = line.find_first_of(" \t", start);
+        value = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    }
+    return std::make_pair(std::move(name), std::move(value));
+}
+
+void store_proc_meminfo(const std::string& session_path) {
+    std::string folder = monitoring_folder(session_path, "monitoring_meminfo");
+    // One time stamp for every file of the run.
+    std::string date = csv_timestamp();
+    std::string proc = device::path(device::kProcMeminfo);
+    File meminfo = file_open(proc, "r");
+    if (!meminfo) {
+        LOG_ERRNO(LOG_ERR, "Could not open file '%s'", proc.c_str());
+        return;
+    }
+    std::string line;
+    while (file_read_line(meminfo.get(), line)) {
+        std::optional<std::pair<std::string, std::string>> field = parse_meminfo_line(line);
+        if (!field) {
+            log_msg(LOG_WARNING, "Skipping %s", line.c_str());
+            continue;
+        }
+        csv_append(LOG_MODULE, __LINE__, folder + "/" + field->first + ".csv",
+                   "Date,Time,Memory " + field->first + " (kB)\r\n",
+                   date + "," + field->second + "\r\n");
+    }
+}
+
+std::optional<std::array<std::string, 3>> parse_load_average(const std::string& line) {
+    size_t found = line.find("average:");
+    if (found == std::string::npos) {
+        return std::nullopt;
+    }
+    std::string_view rest = std::string_view(line).substr(found + std::strlen("average:"));
+    load_skip_blank(rest);
+    // A value that the line ends before is the first one again.
+    std::array<std::string, 3> values;
+    size_t comma = rest.find(',');
+    values[0] = values[1] = values[2] = std::string(rest.substr(0, comma));
+    for (size_t i = 1; i < values.size() && comma != std::string_view::npos; ++i) {
+        rest.remove_prefix(comma + 1);
+        load_skip_blank(rest);
+        if (rest.empty()) {
+            break;
+        }
+        // The last value is the rest of the line.
+        comma = i + 1 < values.size() ? rest.find(',') : std::string_view::npos;
+        values[i] = std::string(rest.substr(0, comma));
+    }
+    return values;
+}
+
+void store_load_avg_info_no_retention(const std::string& session_path) {
+    std::string folder = monitoring_folder(session_path, "monitoring_load");
+    Pipe uptime = PIPE_OPEN("uptime");
+    // No output at all (uptime missing, say) still gives a row, with empty values.
+    std::array<std::string, 3> values;
+    std::string line;
+    if (file_read_line(uptime.get(), line)) {
+        std::optional<std::array<std::string, 3>> found = parse_load_average(line);
+        if (!found) {
+            if (error_detected_and_reported == 0) {
+                log_msg(LOG_DEBUG,
+                        "[Kelvane]: Unable to read the load average using the command 'uptime'. "
+                        "The message returned contained no string that read 'load average'.");
+                error_detected_and_reported = 1;
+            }
+            close_uptime_pipe(uptime);
+            return;
+        }
+        error_detected_and_reported = 0;
+        values = std::move(*found);
+    }
+    CSV_APPEND_ROW(folder + "/load.csv",
+                   "Date,Time,Load average (1 min),Load average (5 min),Load average (15 min)",
+                   "," + values[0] + "," + values[1] + "," + values[2], "\r\n");
+    close_uptime_pipe(uptime);
+}
 
 // Streams and radar
 
