@@ -3,9 +3,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "lib/filehandler.hpp"
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -144,4 +148,13 @@ TEST_F(SessionInfoTest, TheTemporaryNameIsNeverWrittenThrough) {
     update_number_of_collected_data_points(session);
     EXPECT_EQ(read_info(), "Collected Data Points: 2\n");
     EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + tmp + "'"));
+
+    // An information "file" that can be opened but not read: nothing replaces it.
+    fs::remove_all(tmp);
+    fs::remove(info);
+    make_dirs(info);
+    update_number_of_collected_data_points(session);
+    EXPECT_TRUE(log.has(LOG_ERR, "Could not read file '" + info + "', kept it as it was"));
+    EXPECT_TRUE(fs::is_directory(info));
+    EXPECT_FALSE(fs::exists(tmp));
 }

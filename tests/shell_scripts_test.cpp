@@ -52,6 +52,8 @@ std::vector<std::string> cells_of(const std::string& line) {
     return cells;
 }
 
+constexpr int kCannotMount = 90;
+
 // Runs `commands` as root in a mount namespace of its own, where the test may lay fake device
 // folders over fixed paths; false when this machine can't make one.
 bool run_in_own_mounts(const std::string& commands, int& status) {
@@ -149,8 +151,9 @@ TEST_P(ShellScriptTest, PowerDrawIsWrittenOnlyWhenTheDeviceReportsOne) {
     write_file(fake + "/power_supply/battery/power_now", "n/a\n");
     int status = -1;
     if (!run_in_own_mounts("mount --bind \"" + shell_escape_double_quoted(fake) +
-                               "\" /sys/class && " + GetParam() + " " + script("power.sh") + " \"" +
-                               shell_escape_double_quoted(folder) + "\"",
+                               "\" /sys/class || exit 90\n" + GetParam() + " " +
+                               script("power.sh") + " \"" + shell_escape_double_quoted(folder) +
+                               "\"",
                            status)) {
         GTEST_SKIP() << "needs root and mount namespaces";
     }

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "lib/dateutil.hpp"
 #include "lib/device.hpp"
@@ -70,6 +69,19 @@ bool session_info_commit(File tmp, const std::string& tmp_path, const std::strin
     return false;
 }
 
+bool session_info_read_whole(std::FILE* info, File& tmp, const std::string& tmp_path,
+                             const std::string& info_path) {
+    if (!std::ferror(info)) {
+        return true;
+    }
+    int saved = errno;
+    tmp.reset();
+    unlink(tmp_path.c_str());
+    errno = saved;
+    LOG_ERRNO(LOG_ERR, "Could not read file '%s', kept it as it was", info_path.c_str());
+    return false;
+}
+
 void read_and_update_session_info(const std::string& path, const std::string& field,
                                   const std::string& default_value, value_callback cb) {
     if (field.size() > kMaxFieldLength) {
@@ -107,6 +119,9 @@ void read_and_update_session_info(const std::string& path, const std::string& fi
             // that had none.
             put_line(tmp.get(), line);
         }
+    }
+    if (!session_info_read_whole(info.get(), tmp, tmp_path, info_path)) {
+        return;
     }
     info.reset();
     if (!modified) {
@@ -205,15 +220,17 @@ void shellscript_invoker(const std::string& path, const std::string& name, bool 
     if (ps_grep_and_check_if_included("Kelvane", name)) {
         return;
     }
-    ovra_systemf("%s/%s \"%s\" %s &", device::path(device::kShellDir).c_str(),
+    ovra_systemf("%s/%s \"%s\" %s &",
+                 shell_escape_unquoted(device::path(device::kShellDir)).c_str(),
                  shell_escape_unquoted(name).c_str(), shell_escape_double_quoted(path).c_str(),
                  quiet ? "> /dev/null 2>&1" : "");
 }
 
 void plix_monitor_status_snapshot(const std::string& session_path) {
-    ovra_systemf(
-        "%s/plix_status_monitor.sh \"%s/%s/%s\" &", device::path(device::kShellDir).c_str(),
-        shell_escape_double_quoted(session_path).c_str(), "system_monitoring", "monitoring_plix");
+    ovra_systemf("%s/plix_status_monitor.sh \"%s/%s/%s\" &",
+                 shell_escape_unquoted(device::path(device::kShellDir)).c_str(),
+                 shell_escape_double_quoted(session_path).c_str(), "system_monitoring",
+                 "monitoring_plix");
 }
 
 int ps_grep_and_check_if_included(const std::string& grep, const std::string& strstr_string) {

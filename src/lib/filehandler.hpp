@@ -33,6 +33,10 @@ std::optional<std::string> update_duration(const std::string& old_value);
 // A failed commit removes the temporary file, keeps `info_path` as it was and logs why.
 File session_info_open_temp(const std::string& tmp_path);
 bool session_info_commit(File tmp, const std::string& tmp_path, const std::string& info_path);
+// After copying `info` into `tmp`: true when the whole file was read; otherwise closes and
+// removes the temporary file and logs, so that a read error never shortens the file.
+bool session_info_read_whole(std::FILE* info, File& tmp, const std::string& tmp_path,
+                             const std::string& info_path);
 
 // Network counters
 

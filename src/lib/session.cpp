@@ -54,6 +54,9 @@ void write_stop_time(const std::string& session_path) {
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), tmp.get());
     }
+    if (!session_info_read_whole(info.get(), tmp, tmp_path, info_path)) {
+        return;
+    }
     info.reset();
     std::fprintf(tmp.get(), "Stop Time of the session: %s\r\n", stop_time.c_str());
     session_info_commit(std::move(tmp), tmp_path, info_path);
