@@ -2,12 +2,9 @@
 
 #include <filesystem>
 #include <regex>
-#include <set>
 
-#include "lib/device.hpp"
 #include "lib/filehandler.hpp"
 #include "lib/session_globals.hpp"
-#include "lib/sysutil.hpp"
 #include "support/archive.hpp"
 #include "support/device_root.hpp"
 #include "support/http_server.hpp"
@@ -17,92 +14,54 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ServerReportTest : public ::testing::Test {
-  protected:
-    ServerReportTest() {
-        dev.link("/usr/bin/curl", "/usr/bin/curl");
-        server.serve("serverreport.cgi", "Server report of ACCC8E000001\n");
-    }
+const std::regex kReportName(R"(Server_Report_\d{4}-\d\d-\d\dT\d{6}[A-Za-z+0-9-]+\.txt)");
 
-    monitoring_session session_at(const LaidSession& laid, std::optional<std::string> id) {
-        monitoring_session s;
-        s.storage_id = std::move(id);
-        s.secondary_storage_path = laid.storage_root;
-        s.current_activity_folder = laid.folder;
-        s.session_path = laid.session_path;
-        return s;
+// Takes one report for a session laid down at `storage` and returns the names in its folder.
+std::set<std::string> snapshot(const DeviceRoot& dev, const std::string& storage,
+                               std::optional<std::string> id, const std::string& folder) {
+    LaidSession laid = lay_down_session(dev, storage, id, folder);
+    MonitoringSession session = monitoring_session_load();
+    create_serverreport_snapshot(session.get(), "root", "pass");
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(
+             laid.session_path + "/system_monitoring/monitoring_basic/Server_Reports")) {
+        names.insert(entry.path().string());
     }
-
-    static std::string reports_dir(const LaidSession& laid) {
-        return laid.session_path + "/system_monitoring/monitoring_basic/Server_Reports";
-    }
-
-    static std::set<std::string> names_in(const std::string& dir) {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir)) {
-            names.insert(entry.path().filename().string());
-        }
-        return names;
-    }
-
-    DeviceRoot dev;
-    LogCapture log;
-    HttpServer server{"root", "pass"};
-    const std::regex report_name{R"(Server_Report_\d{4}-\d\d-\d\dT\d{6}[A-Za-z+0-9-]+\.txt)"};
-};
+    return names;
+}
 
 }  // namespace
 
-TEST_F(ServerReportTest, EdgeStorageKeepsEachReportAsItsOwnFile) {
-    LaidSession laid = lay_down_session(dev, dev.path("/var/spool/storage/SD_DISK/"), "SD_DISK",
-                                        "20231102_10_00_01");
-    monitoring_session s = session_at(laid, "SD_DISK");
-    create_serverreport_snapshot(&s, "root", "pass");
+TEST(ServerReport, EdgeKeepsLooseReportsInternalPacksThemAll) {
+    DeviceRoot dev;
+    LogCapture log;
+    dev.link("/usr/bin/curl", "/usr/bin/curl");
+    HttpServer server("root", "pass");
+    server.serve("serverreport.cgi", "Server report\n");
 
-    std::set<std::string> names = names_in(reports_dir(laid));
-    ASSERT_EQ(names.size(), 1u);
-    EXPECT_TRUE(std::regex_match(*names.begin(), report_name)) << *names.begin();
-    EXPECT_EQ(read_file(reports_dir(laid) + "/" + *names.begin()),
-              "Server report of ACCC8E000001\n");
-    ASSERT_EQ(server.requests().size(), 1u);
-    EXPECT_EQ(server.requests()[0].path, "/norv-cgi/serverreport.cgi");
+    std::set<std::string> edge =
+        snapshot(dev, dev.path("/var/spool/storage/SD_DISK/"), "SD_DISK", "20231102_10_00_01");
+    ASSERT_EQ(edge.size(), 1u);
+    EXPECT_TRUE(std::regex_match(fs::path(*edge.begin()).filename().string(), kReportName));
+    EXPECT_EQ(read_file(*edge.begin()), "Server report\n");
     EXPECT_TRUE(log.entries().empty());
-}
 
-TEST_F(ServerReportTest, InternalStoragePacksEveryLooseReportIntoOneArchive) {
-    // The folder name holds a blank and shell syntax: it must be packed, never executed.
-    LaidSession laid = lay_down_session(dev, dev.path("/usr/local/packages/Kelvane/localdata/"),
-                                        std::nullopt, "20231102_10_00_02 $(touch pwned) `id`");
-    std::string left_over = "Server_Report_2023-11-01T090000UTC.txt";
-    write_file(reports_dir(laid) + "/" + left_over, "an earlier report zip did not take\n");
-    monitoring_session s = session_at(laid, std::nullopt);
-    create_serverreport_snapshot(&s, "root", "pass");
-
-    EXPECT_EQ(names_in(reports_dir(laid)), std::set<std::string>{"Server_Reports.zip"});
-    std::set<std::string> entries = unzip_list(reports_dir(laid) + "/Server_Reports.zip");
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries.count(left_over), 1u);
-    for (const auto& entry : entries) {
-        EXPECT_TRUE(std::regex_match(entry, report_name)) << entry;
-    }
-    std::string size = filesize_human_readable(reports_dir(laid) + "/Server_Reports.zip");
-    EXPECT_TRUE(log.has(
-        LOG_INFO,
-        "System Monitoring Session Storage Consumption on Internal Storage -> " + size + "."));
-    EXPECT_FALSE(fs::exists(dev.root() + "/pwned"));
-    EXPECT_FALSE(fs::exists("pwned"));
-}
-
-TEST_F(ServerReportTest, AServerThatIsDownLeavesNoArchiveAndSaysSo) {
-    LaidSession laid = lay_down_session(dev, dev.path("/usr/local/packages/Kelvane/localdata/"),
-                                        std::nullopt, "20231102_10_00_03");
-    server.shut_down();
-    monitoring_session s = session_at(laid, std::nullopt);
-    create_serverreport_snapshot(&s, "root", "pass");
-    EXPECT_TRUE(names_in(reports_dir(laid)).empty());
-    EXPECT_TRUE(
-        log.has(LOG_WARNING, "Exit status '7' for command: " + dev.root() + "/usr/bin/curl"));
-    EXPECT_TRUE(log.has(LOG_INFO, "Internal Storage -> -1 B."));
+    // The folder name holds shell syntax: packed, never executed. A report zip missed before
+    // is taken along.
+    std::string internal = dev.path("/usr/local/packages/Kelvane/localdata/");
+    std::string folder = "20231102_10_00_02 $(touch pwned) `id`";
+    std::string reports = internal + folder + "/system_monitoring/monitoring_basic/Server_Reports";
+    write_file(reports + "/Server_Report_2023-11-01T090000UTC.txt", "earlier\n");
+    EXPECT_EQ(snapshot(dev, internal, std::nullopt, folder),
+              std::set<std::string>{reports + "/Server_Reports.zip"});
+    std::set<std::string> packed = unzip_list(reports + "/Server_Reports.zip");
+    EXPECT_EQ(packed.size(), 2u);
+    EXPECT_EQ(packed.count("Server_Report_2023-11-01T090000UTC.txt"), 1u);
+    EXPECT_TRUE(log.has(LOG_INFO, "Storage Consumption on Internal Storage -> " +
+                                      filesize_human_readable(reports + "/Server_Reports.zip")));
+    EXPECT_FALSE(fs::exists(internal + "pwned"));
+    ASSERT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(server.requests()[1].path, "/norv-cgi/serverreport.cgi");
 }
 
 TEST(DirSize, MeasuresWholeKibibytesAndZeroForWhatIsMissing) {
