@@ -128,7 +128,7 @@ TEST_P(ShellScriptTest, PowerDrawIsWrittenOnlyWhenTheDeviceReportsOne) {
               0);
     EXPECT_FALSE(fs::exists(folder + "/power.csv"));
 
-    write_file(fake + "/hwmon/hwmon0/name", "ina219\n");
+    write_file(fake + "/hwmon/hwmon0/name", "powermeter\n");
     write_file(fake + "/hwmon/hwmon0/power1_input", "2500000\n");
     write_file(fake + "/hwmon/hwmon0/power1_label", "PoE, port 1\n");
     write_file(fake + "/hwmon/hwmon1/temp1_input", "41000\n");
@@ -143,7 +143,8 @@ TEST_P(ShellScriptTest, PowerDrawIsWrittenOnlyWhenTheDeviceReportsOne) {
     std::vector<std::string> rows = lines("power.csv");
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0], "Date,Time,Source,Power (W)");
-    EXPECT_TRUE(std::regex_match(rows[1], std::regex(kStamp + ",ina219 PoE  port 1 power1,2.500")))
+    EXPECT_TRUE(
+        std::regex_match(rows[1], std::regex(kStamp + ",powermeter PoE  port 1 power1,2.500")))
         << rows[1];
     EXPECT_TRUE(std::regex_match(rows[2], std::regex(kStamp + ",poe,12.950"))) << rows[2];
 }
