@@ -22,6 +22,7 @@ inline constexpr std::string_view kProcVmstat = "/proc/vmstat";
 inline constexpr std::string_view kProcBuddyinfo = "/proc/buddyinfo";
 inline constexpr std::string_view kProcInterrupts = "/proc/interrupts";
 inline constexpr std::string_view kMediaConf = "/etc/ws/onvif/media/media.conf";
+inline constexpr std::string_view kStorageDir = "/var/spool/storage/";
 inline constexpr std::string_view kRadarDir = "/tmp/radar-diagnostics";
 inline constexpr std::string_view kLogDir = "/var/log";
 inline constexpr std::string_view kCurl = "/usr/bin/curl";

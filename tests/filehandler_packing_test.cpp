@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "lib/filehandler.hpp"
+#include "support/busybox_path.hpp"
+#include "support/device_root.hpp"
+#include "support/log_capture.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PackingTest : public ::testing::Test {
+  protected:
+    // zip_session leaves the process in the folder's parent, which the device root removes.
+    ~PackingTest() override { EXPECT_EQ(chdir("/"), 0); }
+
+    DeviceRoot dev;
+    BusyBoxPath busybox;
+    LogCapture log;
+};
+
+}  // namespace
+
+TEST_F(PackingTest, ARunningPackingOfTheSameFolderIsNotStartedTwice) {
+    std::string session = dev.root() + "/card/20231103_10_00_02";
+    make_dirs(session);
+    pid_t holder = fork();
+    if (holder == 0) {
+        execl("/bin/sh", "sh", "-c", "sleep 60; :", "zip", "-r", "20231103_10_00_02.zip",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    bool seen = false;
+    for (int i = 0; i < 200 && !seen; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        seen = is_zipping_session(session);
+    }
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(zip_session(session), 0);
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_FALSE(fs::exists(session + ".zip"));
+}
+
+TEST_F(PackingTest, PathsThatCannotBePackedAreLoggedAndLeftAlone) {
+    make_dirs(dev.root() + "/card/20231103_10_00_03");
+    ASSERT_EQ(chdir(dev.root().c_str()), 0);
+    EXPECT_EQ(zip_session("card/20231103_10_00_03"), 1);
+    EXPECT_TRUE(log.has(LOG_ERR, "Path to zip must be absolute, but got: card/20231103_10_00_03"));
+    EXPECT_EQ(zip_session(dev.root() + "/card/missing"), 1);
+    EXPECT_TRUE(
+        log.has(LOG_ERR, "Path to zip is not a directory: " + dev.root() + "/card/missing"));
+    EXPECT_EQ(zip_session("/"), 1);
+    EXPECT_TRUE(log.has(LOG_ERR, "Invalid path to zip: /"));
+
+    EXPECT_FALSE(is_zipping_session("20231103_10_00_03"));
+    EXPECT_TRUE(log.has(LOG_WARNING, "Could not get basename of path: 20231103_10_00_03"));
+    // A trailing slash names no folder; it must not match every zip (or grep) line.
+    EXPECT_FALSE(is_zipping_session(dev.root() + "/card/"));
+
+    // Without zip on the device nothing is packed, and nothing breaks.
+    std::string saved = getenv("PATH");
+    setenv("PATH", busybox.dir().c_str(), 1);
+    EXPECT_EQ(zip_session(dev.root() + "/card/20231103_10_00_03"), 1);
+    setenv("PATH", saved.c_str(), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dev.root() + "/card"), fs::directory_iterator()),
+              1);
+}

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "lib/device.hpp"
+#include "lib/filehandler.hpp"
+#include "support/busybox_path.hpp"
+#include "support/device_root.hpp"
+#include "support/log_capture.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool wait_until(const std::function<bool()>& done) {
+    for (int i = 0; i < 400; ++i) {
+        if (done()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(HelperScripts, AScriptStartsOnlyWhenNoPackageProcessNamesItAndGetsItsFolderLiterally) {
+    DeviceRoot dev;
+    BusyBoxPath busybox;
+    LogCapture log;
+    std::string name = "probe_" + std::to_string(getpid()) + ".sh";
+    std::string script = dev.path(std::string(device::kShellDir)) + "/" + name;
+    write_file(script,
+               "#!/bin/sh\nprintf 'started %s\\n' \"$1\" >> \"$1/probe.log\"\n"
+               "i=0; while [ ! -e \"$1/stop\" ] && [ $i -lt 400 ]; do\n"
+               "  sleep 0.05; i=$((i+1)); done; rm -f \"$1/stop\"\n");
+    chmod(script.c_str(), 0755);
+    std::string folder = dev.root() + "/mon \"$(touch pwned)\" `id` $HOME";
+    make_dirs(folder);
+    auto running = [&] { return ps_grep_and_check_if_included("Kelvane", name) == 1; };
+    auto stop = [&] {
+        write_file(folder + "/stop", "");
+        return wait_until([&] { return !running(); });
+    };
+
+    // Another program of the package whose command line names the script counts as running.
+    pid_t viewer = fork();
+    if (viewer == 0) {
+        execl("/bin/sh", "sh", "-c", "sleep 60; :", ("/opt/Kelvane/viewer " + name).c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_TRUE(wait_until(running));
+    shellscript_invoker(folder, name, false);
+    kill(viewer, SIGKILL);
+    waitpid(viewer, nullptr, 0);
+    ASSERT_TRUE(wait_until([&] { return !running(); }));
+    EXPECT_FALSE(fs::exists(folder + "/probe.log"));
+
+    shellscript_invoker(folder, name, false);
+    ASSERT_TRUE(wait_until([&] { return fs::exists(folder + "/probe.log"); }));
+    shellscript_invoker(folder, name, true);
+    ASSERT_TRUE(stop());
+    EXPECT_EQ(read_file(folder + "/probe.log"), "started " + folder + "\n");
+    shellscript_invoker(folder, name, true);
+    ASSERT_TRUE(wait_until([&] {
+        return read_file(folder + "/probe.log") ==
+               "started " + folder + "\nstarted " + folder + "\n";
+    }));
+    ASSERT_TRUE(stop());
+    EXPECT_FALSE(fs::exists(dev.root() + "/pwned"));
+    EXPECT_TRUE(log.entries().empty());
+}
+
+TEST(MonitoryDir, AcceptsOnlyExistingSessionFoldersOfThePackage) {
+    DeviceRoot dev;
+    std::string edge = dev.path("/var/spool/storage/SD_DISK/Kelvane/");
+    std::string internal = dev.path("/usr/local/packages/Kelvane/localdata/");
+    for (const char* name : {"20240307_14_05_09", "20240007_24_60_60", "20241307_14_05_09",
+                             "09990307_14_05_09", "2024030_14_05_09"}) {
+        make_dirs(edge + name);
+    }
+    make_dirs(internal + "20240307_14_05_09");
+    make_dirs(dev.path("/var/spool/storage/SD_DISK/other/20240307_14_05_09"));
+    make_dirs(dev.root() + "/elsewhere/Kelvane/20240307_14_05_09");
+
+    for (const std::string& yes :
+         {edge + "20240307_14_05_09", internal + "20240307_14_05_09", edge + "20240007_24_60_60"}) {
+        EXPECT_TRUE(is_monitory_dir(yes.c_str())) << yes;
+    }
+    for (const std::string& no :
+         {edge + "20240307_14_05_09/", edge + "../Kelvane/20240307_14_05_09",
+          edge + "20241307_14_05_09", edge + "09990307_14_05_09", edge + "2024030_14_05_09",
+          edge + "20240307_14_05_10",
+          dev.path("/var/spool/storage/SD_DISK/other/20240307_14_05_09"),
+          dev.root() + "/elsewhere/Kelvane/20240307_14_05_09"}) {
+        EXPECT_FALSE(is_monitory_dir(no.c_str())) << no;
+    }
+    EXPECT_FALSE(is_monitory_dir(nullptr));
+}

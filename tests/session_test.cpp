@@ -1,0 +1,146 @@
+#include "lib/session.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "lib/device.hpp"
+#include "lib/filehandler.hpp"
+#include "support/archive.hpp"
+#include "support/busybox_path.hpp"
+#include "support/device_root.hpp"
+#include "support/http_server.hpp"
+#include "support/log_capture.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class DeactivationTest : public ::testing::Test {
+  protected:
+    DeactivationTest() {
+        dev.link("/usr/bin/curl", "/usr/bin/curl");
+        dev.write(std::string(device::kMediaConf), "<media/>\n");
+        server.serve("serverreport.cgi", "Server report\n");
+    }
+    // The packing leaves the process in the session's parent, which the device root removes.
+    ~DeactivationTest() override { EXPECT_EQ(chdir("/"), 0); }
+
+    // Ends the session of the state file and waits (bounded) for its archive.
+    void end_session() {
+        MonitoringSession session = monitoring_session_load();
+        ASSERT_TRUE(session);
+        deactivate_monitor_session(session.get(), "root", "pass");
+        for (int i = 0; i < 600 && is_zipping_session(*session->session_path); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ASSERT_FALSE(is_zipping_session(*session->session_path));
+        EXPECT_FALSE(fs::exists(dev.path(std::string(device::kStateFile))));
+    }
+    std::string read(const std::string& path) { return read_file(path).value_or("<missing>"); }
+
+    DeviceRoot dev;
+    BusyBoxPath busybox;
+    LogCapture log;
+    HttpServer server{"root", "pass"};
+    std::string storage = dev.path("/var/spool/storage/SD_DISK/");
+};
+
+}  // namespace
+
+TEST_F(DeactivationTest, EndsWithClosingLinesOnceAndOneArchiveOfTheWholeFolder) {
+    const std::string s =
+        lay_down_session(dev, storage, "SD_DISK", "20231104_10_00_01").session_path;
+    // Closing lines of an earlier end, CR LF endings and a last line without newline.
+    write_file(s + "/Session_Information.txt",
+               "Device Serial Number: ACCC8E000001\r\n"
+               "Stop Time of the session: Mon Oct 30 10:00:00 CET 2023\r\n"
+               "Session Size: 12 KiB\r\n"
+               "Duration: 0 Days 2 hours 0 minutes");
+    write_file(s + "/.signature", "Start\nEnd: Mon Oct 30 10:00:00 CET 2023\n");
+    write_file(s + "/.tmp_partial", "never archived");
+    write_file(s + "/system_monitoring/monitoring_load/.tmp.csv", "never archived");
+    write_file(s + ".zip", "stale archive");
+
+    end_session();
+
+    EXPECT_TRUE(std::regex_match(
+        read(s + "/Session_Information.txt"),
+        std::regex("Device Serial Number: ACCC8E000001\r\n"
+                   "Duration: 0 Days 2 hours 0 minutes\n"
+                   R"(Stop Time of the session: \w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \S+ \d{4}\r\n)"
+                   R"(Session Size: \d+ KiB\r\n)")))
+        << read(s + "/Session_Information.txt");
+    EXPECT_FALSE(fs::exists(s + "/Session_Information_tmp.txt"));
+    EXPECT_EQ(read(s + "/.signature"), "Start\nEnd: Mon Oct 30 10:00:00 CET 2023\n");
+
+    std::set<std::string> entries = unzip_list(s + ".zip");
+    const std::string top = "20231104_10_00_01/";
+    size_t snapshots = 0;
+    for (const auto& entry : entries) {
+        EXPECT_EQ(entry.rfind(top, 0), 0u) << entry;
+        EXPECT_EQ(entry.find("/.tmp"), std::string::npos) << entry;
+        snapshots += std::regex_search(
+            entry,
+            std::regex(
+                R"(/Server_Reports/Server_Report_.+\.txt$|/monitoring_onvif/\d{8}_\d{6}_media\.conf$)"));
+    }
+    EXPECT_EQ(snapshots, 2u);
+    EXPECT_EQ(entries.count(top + "Session_Information.txt"), 1u);
+    EXPECT_EQ(entries.count(top + "system_monitoring/monitoring_load/"), 1u);
+    EXPECT_TRUE(log.has(LOG_DEBUG, "create_serverreport_snapshot"));
+    EXPECT_TRUE(log.has(LOG_DEBUG, "zipping '20231104_10_00_01'"));
+}
+
+TEST_F(DeactivationTest, AnOddlyNamedSessionFolderIsPackedNotExecuted) {
+    std::string folder = "20231104_10_00_05 $(touch pwned) `touch pwned2` \"q\"";
+    const std::string s = lay_down_session(dev, storage, "SD_DISK", folder).session_path;
+    write_file(s + "/.signature", "Start\n End: indented\n");
+    end_session();
+    EXPECT_TRUE(
+        std::regex_match(read(s + "/.signature"), std::regex("Start\n End: indented\nEnd: .+\n")));
+    EXPECT_TRUE(std::regex_search(
+        read(s + "/Session_Information.txt"),
+        std::regex(R"(Stop Time of the session: .+\r\nSession Size: \d+ KiB\r\n$)")));
+    EXPECT_EQ(unzip_list(s + ".zip").count(folder + "/Session_Information.txt"), 1u);
+    for (const auto& entry : fs::recursive_directory_iterator(dev.root())) {
+        EXPECT_NE(entry.path().filename().string().substr(0, 5), "pwned") << entry.path();
+    }
+}
+
+TEST_F(DeactivationTest, MissingFilesAreMadeGoodAndTheSessionStillEnds) {
+    const std::string s =
+        lay_down_session(dev, storage, "SD_DISK", "20231104_10_00_04").session_path;
+    fs::remove(s + "/Session_Information.txt");
+    fs::remove(s + "/.signature");
+    fs::remove_all(s + "/system_monitoring/monitoring_basic/Server_Reports");
+    fs::remove(dev.path(std::string(device::kMediaConf)));
+    end_session();
+    EXPECT_TRUE(std::regex_match(read(s + "/Session_Information.txt"),
+                                 std::regex(R"(Session Size: \d+ (B|KiB)\r\n)")));
+    EXPECT_EQ(read(s + "/Session_Information_tmp.txt"), "");
+    EXPECT_TRUE(std::regex_match(read(s + "/.signature"), std::regex("End: .+\n")));
+    EXPECT_EQ(unzip_list(s + ".zip").count("20231104_10_00_04/.signature"), 1u);
+}
+
+TEST_F(DeactivationTest, AnInactiveOrUnpackableSessionIsReported) {
+    const std::string s =
+        lay_down_session(dev, storage, "SD_DISK", "20231104_10_00_07").session_path;
+    monitoring_session inactive;
+    inactive.session_path = s;
+    deactivate_monitor_session(&inactive, "root", "pass");
+    deactivate_monitor_session(nullptr, "root", "pass");
+    EXPECT_EQ(log.count("Monitoring session is not activated, can not deactive."), 2u);
+    EXPECT_TRUE(fs::exists(dev.path(std::string(device::kStateFile))));
+    EXPECT_TRUE(server.requests().empty());
+
+    // A session whose folder is gone: ended all the same, nothing to pack.
+    fs::remove_all(s);
+    end_session();
+    EXPECT_TRUE(log.has(LOG_ERR, "Path to zip is not a directory: " + s));
+    EXPECT_FALSE(fs::exists(s + ".zip"));
+}

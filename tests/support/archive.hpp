@@ -1,0 +1,8 @@
+// Reads what a ZIP archive holds through the real `unzip -l`.
+#pragma once
+
+#include <set>
+#include <string>
+
+// The entry names of `archive` (folders end in '/'); empty when it can't be listed.
+std::set<std::string> unzip_list(const std::string& archive);
