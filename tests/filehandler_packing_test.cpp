@@ -18,8 +18,8 @@ namespace {
 
 class PackingTest : public ::testing::Test {
   protected:
-    // zip_session leaves the process in the folder's parent, which the device root removes.
-    ~PackingTest() override { EXPECT_EQ(chdir("/"), 0); }
+    ~PackingTest() override { fs::current_path(start_dir_); }
+    const fs::path start_dir_ = fs::current_path();
 
     DeviceRoot dev;
     BusyBoxPath busybox;

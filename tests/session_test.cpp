@@ -27,8 +27,9 @@ class DeactivationTest : public ::testing::Test {
         dev.write(std::string(device::kMediaConf), "<media/>\n");
         server.serve("serverreport.cgi", "Server report\n");
     }
-    // The packing leaves the process in the session's parent, which the device root removes.
-    ~DeactivationTest() override { EXPECT_EQ(chdir("/"), 0); }
+    // Packing must not leave the daemon's working directory on the storage.
+    ~DeactivationTest() override { EXPECT_EQ(std::filesystem::current_path(), start_dir_); }
+    const std::filesystem::path start_dir_ = std::filesystem::current_path();
 
     // Ends the session of the state file and waits (bounded) for its archive.
     void end_session() {

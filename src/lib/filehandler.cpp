@@ -828,17 +828,16 @@ int zip_session(const std::string& path) {
         LOG_ERRNO(LOG_ERR, "Path to zip must be absolute, but got: %s", path.c_str());
         return 1;
     }
-    gchar* dir_raw = g_path_get_dirname(path.c_str());
-    gchar* base_raw = g_path_get_basename(path.c_str());
-    std::string dir = dir_raw, base = base_raw;
-    g_free(dir_raw);
-    g_free(base_raw);
+    std::string dir = gchar_take(g_path_get_dirname(path.c_str()));
+    std::string base = gchar_take(g_path_get_basename(path.c_str()));
     if (base == "/") {
         LOG_ERRNO(LOG_ERR, "Invalid path to zip: %s", path.c_str());
         return 1;
     }
-    // zip stores the paths relative to the working directory, so the archive holds the session
-    // folder itself.
+    // zip stores paths relative to its working directory, so it starts in the session's parent
+    // and the archive holds the session folder itself. The daemon then returns to where it was:
+    // a working directory on the card would keep it busy.
+    FileDescriptor previous(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (chdir(dir.c_str()) != 0) {
         LOG_ERRNO(LOG_ERR, "Could not change directory to: %s", dir.c_str());
         return 1;
@@ -847,6 +846,9 @@ int zip_session(const std::string& path) {
     std::string name = shell_escape_unquoted(base);
     ovra_systemf("zip --recurse-paths %s.zip %s --exclude \\*/.tmp\\* > /dev/null 2>&1 &",
                  name.c_str(), name.c_str());
+    if (previous.get() < 0 || fchdir(previous.get()) != 0) {
+        [[maybe_unused]] int ignored = chdir("/");
+    }
     return 1;
 }
 

@@ -57,6 +57,12 @@ bool write_all(int fd, const std::string& contents) {
 
 }  // namespace
 
+FileDescriptor::~FileDescriptor() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
 File file_open(const std::string& path, const char* mode) {
     return File(std::fopen(path.c_str(), mode));
 }
@@ -153,12 +159,11 @@ bool file_copy(const std::string& src, const std::string& dest) {
 
 std::optional<std::string> file_get_contents(const std::string& path) {
     GError* error = nullptr;
-    gchar* contents = nullptr;
+    gchar* raw = nullptr;
     gsize length = 0;
-    if (g_file_get_contents(path.c_str(), &contents, &length, &error)) {
-        std::string text(contents, length);
-        g_free(contents);
-        return text;
+    if (g_file_get_contents(path.c_str(), &raw, &length, &error)) {
+        std::unique_ptr<gchar, decltype(&g_free)> contents(raw, &g_free);
+        return std::string(contents.get(), length);
     }
     if (error != nullptr) {
         log_msg(LOG_WARNING, "Could not read contents of '%s': %s", path.c_str(), error->message);

@@ -13,6 +13,19 @@ struct FileCloser {
 // A stdio stream closed when it goes out of scope.
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// A file descriptor closed when it goes out of scope; -1 when none.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
 // fopen() wrapped in a File.
 File file_open(const std::string& path, const char* mode);
 

@@ -1,6 +1,7 @@
 #include "lib/strutil.hpp"
 
 #include <algorithm>
+#include <memory>
 
 std::optional<std::string> str_terminate_at(std::string& str, char term) {
     auto pos = str.find(term);
@@ -35,4 +36,9 @@ std::string str_join(std::string_view s1, std::string_view s2, std::optional<std
         joined += *s3;
     }
     return joined;
+}
+
+std::string gchar_take(gchar* str) {
+    std::unique_ptr<gchar, decltype(&g_free)> owned(str, &g_free);
+    return owned ? std::string(owned.get()) : std::string();
 }

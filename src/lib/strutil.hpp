@@ -1,6 +1,8 @@
 // Cutting and patching strings in place, and joining strings.
 #pragma once
 
+#include <glib.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,3 +25,6 @@ std::string str_join(std::string_view s1, std::string_view s2,
 inline bool str_starts_with(std::string_view str, std::string_view prefix) {
     return str.substr(0, prefix.size()) == prefix;
 }
+
+// The text of a GLib-allocated string, which is freed.
+std::string gchar_take(gchar* str);
