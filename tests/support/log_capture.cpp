@@ -1,5 +1,7 @@
 #include "support/log_capture.hpp"
 
+#include <algorithm>
+
 #include "lib/log.hpp"
 
 LogCapture::LogCapture() {
@@ -12,18 +14,13 @@ LogCapture::~LogCapture() {
 }
 
 bool LogCapture::has(int level, const std::string& text) const {
-    for (const auto& [l, t] : entries_) {
-        if (l == level && t.find(text) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(entries_.begin(), entries_.end(), [&](const auto& e) {
+        return e.first == level && e.second.find(text) != std::string::npos;
+    });
 }
 
 size_t LogCapture::count(const std::string& text) const {
-    size_t n = 0;
-    for (const auto& entry : entries_) {
-        n += entry.second.find(text) != std::string::npos ? 1 : 0;
-    }
-    return n;
+    return static_cast<size_t>(std::count_if(entries_.begin(), entries_.end(), [&](const auto& e) {
+        return e.second.find(text) != std::string::npos;
+    }));
 }

@@ -13,7 +13,6 @@ class LogCapture {
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
-
     const std::vector<std::pair<int, std::string>>& entries() const { return entries_; }
     // True when a message at `level` contains `text`.
     bool has(int level, const std::string& text) const;
