@@ -40,6 +40,14 @@ pid_t spawn(const std::vector<std::string>& args) {
     return pid;
 }
 
+// Stops a process that spawn started; nothing when it could not start (never kill(-1, ...)).
+void end(pid_t pid, int signal) {
+    if (pid > 0) {
+        kill(pid, signal);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
 }  // namespace
 
 PrivateBus::PrivateBus() {
@@ -61,8 +69,7 @@ PrivateBus::PrivateBus() {
 
 PrivateBus::~PrivateBus() {
     for (auto& [name, pid] : services_) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+        end(pid, SIGKILL);
     }
     if (daemon_pid_ > 0) {
         kill(daemon_pid_, SIGTERM);
@@ -86,13 +93,13 @@ bool PrivateBus::start(const std::string& name, const std::string& parameters) {
 }
 
 bool PrivateBus::configure(const std::string& name, const std::string& parameters) {
+    pid_t pid = spawn({"/usr/bin/dbus-send", "--system", "--print-reply",
+                       "--dest=" + constant(name, "BUS_NAME"), constant(name, "MAIN_OBJ"),
+                       "com.norv.Mock.SetParameters", "string:" + parameters});
     int status = -1;
-    waitpid(spawn({"/usr/bin/dbus-send", "--system", "--print-reply",
-                   "--dest=" + constant(name, "BUS_NAME"), constant(name, "MAIN_OBJ"),
-                   "com.norv.Mock.SetParameters", "string:" + parameters}),
-            &status, 0);
-    EXPECT_EQ(status, 0) << "could not configure mock service " << name;
-    return status == 0;
+    bool done = pid > 0 && waitpid(pid, &status, 0) == pid && status == 0;
+    EXPECT_TRUE(done) << "could not configure mock service " << name;
+    return done;
 }
 
 void PrivateBus::stop(const std::string& name, bool kill_it) {
@@ -100,8 +107,7 @@ void PrivateBus::stop(const std::string& name, bool kill_it) {
     if (it == services_.end()) {
         return;
     }
-    kill(it->second, kill_it ? SIGKILL : SIGTERM);
-    waitpid(it->second, nullptr, 0);
+    end(it->second, kill_it ? SIGKILL : SIGTERM);
     services_.erase(it);
     // The bus drops the name a moment after the process.
     std::system(("for i in $(seq 50); do gdbus call -y -d org.freedesktop.DBus -o "

@@ -32,9 +32,8 @@ void make_dirs(const std::string& path);
 extern const char* const kMonitoringFolders[];
 
 struct LaidSession {
-    std::string storage_root;  // secondary_storage_path
-    std::string folder;        // current_activity_folder
-    std::string session_path;  // the two joined
+    // secondary_storage_path, current_activity_folder, and the two joined
+    std::string storage_root, folder, session_path;
 };
 
 // Lays down a session as the package's session start does: the session folder with

@@ -45,7 +45,9 @@ void HttpServer::serve(const std::string& name, const std::string& body, int sta
 
 void HttpServer::shut_down() {
     if (server_ != nullptr) {
-        kill(pid_, SIGKILL);
+        if (pid_ > 0) {  // never kill(-1, ...)
+            kill(pid_, SIGKILL);
+        }
         pclose(server_);
         server_ = nullptr;
     }

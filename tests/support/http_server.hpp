@@ -13,8 +13,7 @@ class HttpServer {
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
-    // "127.0.0.1:PORT"
-    const std::string& address() const { return address_; }
+    const std::string& address() const { return address_; }  // "127.0.0.1:PORT"
     // The body (and status) of "/norv-cgi/<name>"; unset names answer 404.
     void serve(const std::string& name, const std::string& body, int status = 200);
     // Stops the server, so that connections are refused.
