@@ -18,13 +18,6 @@ namespace {
 
 const std::string kS = "root.TemperatureControl.Sensor.S";
 
-// A file's text with every time stamp replaced by T.
-std::string stamped(const std::string& path) {
-    static const std::regex stamp(R"(\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d)");
-    auto text = read_file(path);
-    return text ? std::regex_replace(*text, stamp, "T") : "<missing>";
-}
-
 class EnvironmentTest : public ::testing::Test {
   protected:
     EnvironmentTest() {
@@ -40,7 +33,7 @@ class EnvironmentTest : public ::testing::Test {
         bus.start("norv_temperature", controller);
         init_environment_monitor_settings("root", "pass");
     }
-    std::string file(const std::string& name) const { return stamped(folder + "/" + name); }
+    std::string file(const std::string& name) const { return read_stamped(folder + "/" + name); }
 
     DeviceRoot dev;
     LogCapture log;
@@ -147,12 +140,12 @@ TEST_F(EnvironmentTest, SelfMonitoringRowFromBusyBoxTop) {
         fs::permissions(bin + "/top", fs::perms::owner_all);
         fs::remove_all(self);
         store_self_monitoring(self);
-        return stamped(self + "/Kelvane_summary.csv");
+        return read_stamped(self + "/Kelvane_summary.csv");
     };
     dev.link("/bin/top", "/bin/busybox");
     store_self_monitoring(self);
     store_self_monitoring(self);
-    std::string text = stamped(self + "/Kelvane_summary.csv");
+    std::string text = read_stamped(self + "/Kelvane_summary.csv");
     EXPECT_TRUE(std::regex_match(text, std::regex("Date,Time,%Vsz,%Cpu\n(T,\\d+,\\d+\n){2}")))
         << text;
     ASSERT_TRUE(log.has(LOG_DEBUG, "Top: ["));

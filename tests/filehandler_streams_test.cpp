@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 
 #include "lib/filehandler.hpp"
 #include "support/bus.hpp"
@@ -32,8 +31,7 @@ TEST_F(StreamsTest, StreamRowsFromTheStreamer) {
     }
     bus.stop("norv_streamer");
     store_video_stream_history_no_retention(laid.session_path);
-    EXPECT_EQ(std::regex_replace(read_file(streams + "/stream.csv").value_or(""),
-                                 std::regex(R"(\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d)"), "T"),
+    EXPECT_EQ(read_stamped(streams + "/stream.csv"),
               "Date,Time,Streams\r\nT, a:h264 + b:mjpeg:640x480 \r\n"
               "T,No streams \r\nT,No streams \r\nT,No streams \r\n");
     EXPECT_TRUE(log.entries().empty());

@@ -29,19 +29,16 @@ DaemonRun run_daemon(const std::string& args, const std::string& input, const ch
 
 }  // namespace
 
-TEST(DaemonStart, WrongArgumentCountPrintsUsageAndExits1) {
-    for (const char* args : {"a b c", "a b c d e"}) {
-        DaemonRun run = run_daemon(args, "pw\n", "10");
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, std::string("Usage: ") + KELVANE_DAEMON_PATH +
-                               " <serial_number> <full_name> <prod_type> <fremo_user>\n");
+TEST(DaemonStart, ExitsOnBadArgumentsOrNoPasswordElseRunsUntilKilled) {
+    const std::string usage = std::string("Usage: ") + KELVANE_DAEMON_PATH +
+                              " <serial_number> <full_name> <prod_type> <fremo_user>\n";
+    for (auto [args, input, err] : {std::tuple{"a b c", "pw\n", usage},
+                                    {"a b c d e", "pw\n", usage},
+                                    {"s n t u", "", std::string()}}) {
+        DaemonRun run = run_daemon(args, input, "10");
+        EXPECT_EQ(run.status, 1) << args;
+        EXPECT_EQ(run.err, err);
     }
-}
-
-TEST(DaemonStart, NoPasswordLineExits1AndAPasswordRunsUntilKilled) {
-    DaemonRun closed = run_daemon("s n t u", "", "10");
-    EXPECT_EQ(closed.status, 1);
-    EXPECT_EQ(closed.err, "");
     EXPECT_EQ(run_daemon("s n t u", "secret\n", "1").status, 124);
 }
 

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "lib/device.hpp"
 #include "lib/session_globals.hpp"
@@ -47,6 +48,12 @@ std::optional<std::string> read_file(const std::string& path) {
         return std::nullopt;
     }
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string read_stamped(const std::string& path) {
+    static const std::regex stamp(R"(\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d)");
+    std::optional<std::string> text = read_file(path);
+    return text ? std::regex_replace(*text, stamp, "T") : "<missing>";
 }
 
 void write_file(const std::string& path, const std::string& contents) {

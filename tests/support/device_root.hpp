@@ -24,6 +24,9 @@ class DeviceRoot {
 
 // The whole file; nothing when it can't be read.
 std::optional<std::string> read_file(const std::string& path);
+// The whole file with every row time stamp ("2024-03-07,14:05:09") replaced by "T";
+// "<missing>" when it can't be read.
+std::string read_stamped(const std::string& path);
 // Writes a whole file, making its folders; a symbolic link there is replaced, not followed.
 void write_file(const std::string& path, const std::string& contents);
 void make_dirs(const std::string& path);
