@@ -54,17 +54,11 @@ void HttpServer::shut_down() {
 }
 
 std::vector<HttpServer::Request> HttpServer::requests() const {
-    auto unhex = [](const std::string& hex) {
-        std::string out;
-        for (size_t i = 1; i + 1 < hex.size(); i += 2) {
-            out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-        }
-        return out;
-    };
     std::vector<Request> out;
-    std::istringstream lines(read_file(dir_ + "/requests.log").value_or(""));
-    for (std::string path, user, password; lines >> path >> user >> password;) {
-        out.push_back({unhex(path), unhex(user), unhex(password)});
+    std::istringstream log(read_file(dir_ + "/requests.log").value_or(""));
+    for (Request r; std::getline(log, r.path, '\0') && std::getline(log, r.user, '\0') &&
+                    std::getline(log, r.password, '\0');) {
+        out.push_back(r);
     }
     return out;
 }

@@ -2,8 +2,8 @@
 
 Answers GET requests carrying the HTTP Basic credentials of DIR/user and DIR/password (else 401
 with a body) with DIR/body/<name> for "/norv-cgi/<name>?<query>" (404 when missing), its status
-taken from DIR/body/<name>.status. Appends each request to DIR/requests.log as one line: path,
-user and password, each hex-encoded after an "x". Prints its process id and port once listening.
+taken from DIR/body/<name>.status. Appends each request's path, user and password to
+DIR/requests.log, each ended by a NUL byte. Prints its process id and port once listening.
 """
 import base64
 import http.server
@@ -21,8 +21,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         auth = self.headers.get("Authorization", "Basic ")
         got = base64.b64decode(auth[6:]).partition(b":")[::2]
-        with open(os.path.join(root, "requests.log"), "a") as log:
-            log.write(" ".join("x" + x.hex() for x in (self.path.encode(), *got)) + "\n")
+        with open(os.path.join(root, "requests.log"), "ab") as log:
+            log.write(b"".join(x + b"\0" for x in (self.path.encode(), *got)))
         body = os.path.join(root, "body", self.path.split("?")[0].rsplit("/", 1)[-1])
         if list(got) != credentials:
             self.answer(401, b"401 Unauthorized\n")
