@@ -9,10 +9,3 @@ TEST(Strutil, TerminateAtSplitsAtTheFirstSeparatorOrLeavesTheStringAlone) {
     EXPECT_EQ(str_terminate_at(plain, '='), std::nullopt);
     EXPECT_EQ(plain, "no separator");
 }
-
-TEST(Strutil, ReplaceNextCharReplacesOnlyTheFirst) {
-    std::string path = "a/b/c";
-    EXPECT_EQ(str_replace_next_char(path, '/', '_'), 1u);
-    EXPECT_EQ(path, "a_b/c");
-    EXPECT_EQ(str_replace_next_char(path, '#', '_'), std::string::npos);
-}
