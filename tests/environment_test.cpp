@@ -44,15 +44,16 @@ class EnvironmentTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(EnvironmentTest, InitTakesNumberedNamesAndTheControllersCounts) {
-    std::string lines = kS + "0.Location=In\n" + kS + "20.Name=T\n" + kS + "-1.Name=N\nx" + kS +
-                        "2.Name=X\n" + kS + "1.Name=\n" + kS + "1.Name=" + std::string(300, 'n');
-    for (int i : {0, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}) {
-        lines += "\n" + kS + std::to_string(i) + ".Name=s" + std::to_string(i);
+    std::string lines = kS + "0.Location=In\n" + kS + "0.Name=Main\n" + kS + "20.Name=T\n" + kS +
+                        "-1.Name=N\nx" + kS + "2.Name=X\n" + kS + "1.Name=\n" + kS +
+                        "1.Name=" + std::string(300, 'n');
+    for (int i = 3; i < 20; ++i) {
+        lines += "\n" + kS + std::to_string(i) + ".Name=s";
     }
     init(lines, R"({"heaters": ["stopped", "running"], "fans": [[0, "a"], [1, "b"], [2, "c"]]})");
     // S0 to S19 but S2; S1 counted once and named by its later line.
     EXPECT_EQ(number_of_temperature_sensors, 19);
-    EXPECT_EQ(temperature_sensor_names[0], "s0");
+    EXPECT_EQ(temperature_sensor_names[0], "Main");
     EXPECT_EQ(temperature_sensor_names[1], std::string(300, 'n'));
     EXPECT_EQ(temperature_sensor_names[2], std::nullopt);
     EXPECT_TRUE(log.has(

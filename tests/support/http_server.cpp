@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 HttpServer::HttpServer(const std::string& user, const std::string& password)
     : dir_((fs::temp_directory_path() / "kelvane-http-XXXXXX").string()) {
     EXPECT_NE(mkdtemp(dir_.data()), nullptr);
-    // Credentials go by file: any byte may be in them.
+    // Credentials go by file: no shell quoting stands between them and the server.
     write_file(dir_ + "/user", user);
     write_file(dir_ + "/password", password);
     server_ = popen(("exec python3 '" + std::string(KELVANE_SOURCE_DIR) +
