@@ -11,9 +11,6 @@ TEST(Dateutil, RowTimeStampFitsExactlyTwentyBytes) {
     std::string stamp = date_format_now("%Y-%m-%d,%H:%M:%S", 20);
     EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d)"))) << stamp;
     EXPECT_TRUE(log.entries().empty());
-
     EXPECT_EQ(date_format_now("%Y-%m-%d,%H:%M:%S", 19), "");
-    EXPECT_TRUE(log.has(LOG_ERR,
-                        ") The time string exceeds the given buffer, or is "
-                        "empty."));
+    EXPECT_TRUE(log.has(LOG_ERR, ") The time string exceeds the given buffer, or is empty."));
 }

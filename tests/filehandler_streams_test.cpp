@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 
 #include "lib/filehandler.hpp"
 #include "support/bus.hpp"
@@ -14,21 +13,12 @@ namespace {
 
 class StreamsTest : public ::testing::Test {
   protected:
-    std::string stream_csv() const {
-        static const std::regex stamp(R"(\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d)");
-        auto text =
-            read_file(laid.session_path + "/system_monitoring/monitoring_streams/stream.csv");
-        return text ? std::regex_replace(*text, stamp, "T") : "<missing>";
-    }
-    std::string radar(const std::string& name) const {
-        return read_file(laid.session_path + "/system_monitoring/monitoring_radar/" + name)
-            .value_or("<missing>");
-    }
-
     DeviceRoot dev;
     LogCapture log;
     PrivateBus bus;
     LaidSession laid = lay_down_session(dev, dev.root() + "/storage/", "SD_DISK");
+    std::string streams = laid.session_path + "/system_monitoring/monitoring_streams";
+    std::string radar = laid.session_path + "/system_monitoring/monitoring_radar";
 };
 
 }  // namespace
@@ -41,7 +31,7 @@ TEST_F(StreamsTest, StreamRowsFromTheStreamer) {
     }
     bus.stop("norv_streamer");
     store_video_stream_history_no_retention(laid.session_path);
-    EXPECT_EQ(stream_csv(),
+    EXPECT_EQ(read_stamped(streams + "/stream.csv"),
               "Date,Time,Streams\r\nT, a:h264 + b:mjpeg:640x480 \r\n"
               "T,No streams \r\nT,No streams \r\nT,No streams \r\n");
     EXPECT_TRUE(log.entries().empty());
@@ -49,37 +39,31 @@ TEST_F(StreamsTest, StreamRowsFromTheStreamer) {
     std::string name(300, 'n');
     EXPECT_EQ(stream_history_cells({"Error x", "      string \"" + name + "\"", "string", "y"}),
               "Error: Failed to get stream info+Error x+ " + name + " ++y");
-
-    fs::remove_all(laid.session_path + "/system_monitoring/monitoring_streams");
+    // A file that can't be opened costs no query.
+    fs::remove_all(streams);
     store_video_stream_history_no_retention(laid.session_path);
-    ASSERT_EQ(log.entries().size(), 1u);
-    EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + laid.session_path +
-                                     "/system_monitoring/monitoring_streams/stream.csv'"));
+    EXPECT_EQ(log.entries().size(), 1u);
+    EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + streams + "/stream.csv'"));
 }
 
 TEST_F(StreamsTest, RadarDataCopiedOnceAndStatisticsEveryRun) {
     store_radar_data(laid.session_path);  // no radar on this device
     dev.write("/tmp/radar-diagnostics/radar_1.csv", "n");
-    store_radar_data(laid.session_path);
-    EXPECT_TRUE(fs::is_empty(laid.session_path + "/system_monitoring/monitoring_radar"));
+    for (const char* version : {"1", "2"}) {
+        dev.write("/tmp/radar-diagnostics/radar_1.data", std::string("v") + version);
+        dev.write("/tmp/radar-diagnostics/instqual_lt_stats_1.csv", std::string("s") + version);
+        store_radar_data(laid.session_path);
+    }
+    EXPECT_EQ(read_file(radar + "/radar_1.data"), "v1");
+    EXPECT_EQ(read_file(radar + "/instqual_lt_stats_1.csv"), "s2");
+    EXPECT_FALSE(fs::exists(radar + "/radar_1.csv"));
     EXPECT_TRUE(log.entries().empty());
 
-    dev.write("/tmp/radar-diagnostics/radar_1.data", "v1");
-    dev.write("/tmp/radar-diagnostics/instqual_lt_stats_1.csv", "s1");
-    store_radar_data(laid.session_path);
-    dev.write("/tmp/radar-diagnostics/radar_1.data", "v2");
-    dev.write("/tmp/radar-diagnostics/instqual_lt_stats_1.csv", "s2");
-    store_radar_data(laid.session_path);
-    EXPECT_EQ(radar("radar_1.data"), "v1");
-    EXPECT_EQ(radar("instqual_lt_stats_1.csv"), "s2");
-    EXPECT_TRUE(log.entries().empty());
-
-    std::string folder = laid.session_path + "/system_monitoring/monitoring_radar";
-    fs::remove_all(folder);
-    write_file(folder, "a file in the folder's place");
+    fs::remove_all(radar);
+    write_file(radar, "a file in the folder's place");
     store_radar_data(laid.session_path);
     EXPECT_TRUE(
-        log.has(LOG_WARNING, "access() failed for " + folder + "/radar_1.data: Not a directory"));
+        log.has(LOG_WARNING, "access() failed for " + radar + "/radar_1.data: Not a directory"));
     EXPECT_TRUE(log.has(LOG_WARNING, "Could not copy '" + dev.root() +
                                          "/tmp/radar-diagnostics/instqual_lt_stats_1.csv'"));
 }

@@ -8,9 +8,8 @@
 
 namespace {
 
-const std::string kInterval =
-    "/usr/local/packages/Kelvane/localdata/automatic_PTZ_test_interval.info";
-const std::string kTimes = "/usr/local/packages/Kelvane/localdata/automatic_PTZ_test_times.info";
+const std::string kInterval(device::kPtzTestIntervalFile);
+const std::string kTimes(device::kPtzTestTimesFile);
 
 class PtzTestSettings : public ::testing::Test {
   protected:
@@ -20,58 +19,47 @@ class PtzTestSettings : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(PtzTestSettings, IntervalParsesOnlyAWellFormedFirstLine) {
+TEST_F(PtzTestSettings, GettersTakeOnlyAWellFormedFirstLine) {
     EXPECT_EQ(ptz_test_interval_get(), 0u);
-    for (auto [text, expected] :
-         std::vector<std::pair<std::string, uint64_t>>{{"T:60\n", 60},
-                                                       {"T: 7\nT:9\n", 7},
-                                                       {"T:abc\n", 0},
-                                                       {"\nT:5\n", 0},
-                                                       {" T:5\n", 0},
-                                                       {"", 0},
-                                                       {"T:18446744073709551615", UINT64_MAX}}) {
+    EXPECT_EQ(ptz_test_given_times_get(), std::nullopt);
+    auto interval = [&](const std::string& text) {
         dev.write(kInterval, text);
-        EXPECT_EQ(ptz_test_interval_get(), expected) << text;
-    }
+        return ptz_test_interval_get();
+    };
+    EXPECT_EQ(interval("T:60\n"), 60u);
+    EXPECT_EQ(interval("T: 7\nT:9\n"), 7u);
+    EXPECT_EQ(interval("T:abc\n"), 0u);
+    EXPECT_EQ(interval("\nT:5\n"), 0u);
+    EXPECT_EQ(interval(" T:5\n"), 0u);
+    EXPECT_EQ(interval("T:18446744073709551615"), UINT64_MAX);
+    auto times = [&](const std::string& text) {
+        dev.write(kTimes, text);
+        return ptz_test_given_times_get();
+    };
+    EXPECT_EQ(times("06:00,18:30\nignored\n"), "06:00,18:30");
+    EXPECT_EQ(times("06:00,18:30\"x\n"), "06:00,18:30");  // up to a quote
+    EXPECT_EQ(times("\"06:00\n"), "");
+    EXPECT_EQ(times(""), std::nullopt);
+    EXPECT_EQ(times(std::string(150, '1')), std::string(99, '1'));
     EXPECT_TRUE(log.entries().empty());
 }
 
-TEST_F(PtzTestSettings, IntervalSetWritesOrRemoves) {
+TEST_F(PtzTestSettings, SettersWriteWholeLinesOrRemoveTheFile) {
     ptz_test_interval_set(3);
-    EXPECT_EQ(read_file(dev.path(kInterval)), "T:3\n");
-    EXPECT_EQ(ptz_test_interval_get(), 3u);
-    ptz_test_interval_set(0);
-    EXPECT_FALSE(read_file(dev.path(kInterval)).has_value());
-    EXPECT_EQ(ptz_test_interval_get(), 0u);
-    ptz_test_interval_set(0);
-    EXPECT_TRUE(log.has(LOG_DEBUG, "Could not remove '" + dev.path(kInterval) + "'"));
-}
-
-TEST_F(PtzTestSettings, GivenTimesAreTheFirstLineUpToAQuote) {
-    EXPECT_EQ(ptz_test_given_times_get(), std::nullopt);
-    dev.write(kTimes, "06:00,18:30\nignored\n");
-    EXPECT_EQ(ptz_test_given_times_get(), "06:00,18:30");
-    dev.write(kTimes, "06:00,18:30\"x\n");
-    EXPECT_EQ(ptz_test_given_times_get(), "06:00,18:30");
-    dev.write(kTimes, "\"06:00\n");
-    EXPECT_EQ(ptz_test_given_times_get(), "");
-    dev.write(kTimes, "");
-    EXPECT_EQ(ptz_test_given_times_get(), std::nullopt);
-    dev.write(kTimes, std::string(150, '1') + "\n");
-    EXPECT_EQ(ptz_test_given_times_get(), std::string(99, '1'));
-
     ptz_test_given_times_set("12:00");
+    EXPECT_EQ(read_file(dev.path(kInterval)), "T:3\n");
     EXPECT_EQ(read_file(dev.path(kTimes)), "12:00\n");
+    ptz_test_interval_set(0);
     ptz_test_given_times_set("");
-    EXPECT_EQ(ptz_test_given_times_get(), std::nullopt);
-}
+    EXPECT_FALSE(read_file(dev.path(kInterval)).has_value());
+    EXPECT_FALSE(read_file(dev.path(kTimes)).has_value());
 
-TEST_F(PtzTestSettings, FailedWriteKeepsTheOldSetting) {
+    // A failed write keeps the old setting.
     ptz_test_interval_set(5);
-    std::string root = dev.root();
-    device::set_root(root + "/missing");
+    device::set_root(dev.root() + "/missing");
     ptz_test_interval_set(9);
-    device::set_root(root);
-    EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + root + "/missing" + kInterval + "'"));
+    device::set_root(dev.root());
+    EXPECT_TRUE(
+        log.has(LOG_ERR, "Could not open file '" + dev.root() + "/missing" + kInterval + "'"));
     EXPECT_EQ(ptz_test_interval_get(), 5u);
 }

@@ -2,36 +2,28 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <filesystem>
+#include <regex>
 #include <vector>
 
+#include "lib/fileutil.hpp"
+#include "lib/sysutil.hpp"
 #include "support/device_root.hpp"
 
 namespace {
 
 const std::string kTemplates = std::string(KELVANE_SOURCE_DIR) + "/tests/support/dbus/";
 
-// The value of `NAME = "..."` in a template.
-std::string template_constant(const std::string& template_name, const std::string& name) {
-    auto text = read_file(kTemplates + template_name + ".py").value_or("");
-    std::string key = "\n" + name + " = \"";
-    auto pos = text.find(key);
-    if (pos == std::string::npos) {
-        return "";
-    }
-    pos += key.size();
-    return text.substr(pos, text.find('"', pos) - pos);
+// The value of `key = "..."` in a mock template.
+std::string constant(const std::string& name, const std::string& key) {
+    std::string text = read_file(kTemplates + name + ".py").value_or("");
+    std::smatch m;
+    return std::regex_search(text, m, std::regex("\n" + key + " = \"([^\"]*)\"")) ? m.str(1) : "";
 }
 
-std::string bus_name_of(const std::string& template_name) {
-    return template_constant(template_name, "BUS_NAME");
-}
-
+// Starts `args` with its output dropped: mocks print tracebacks on errors.
 pid_t spawn(const std::vector<std::string>& args) {
     pid_t pid = fork();
     if (pid == 0) {
@@ -40,22 +32,16 @@ pid_t spawn(const std::vector<std::string>& args) {
             argv.push_back(const_cast<char*>(a.c_str()));
         }
         argv.push_back(nullptr);
-        // Mocks print tracebacks on errors; keep the test output readable.
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
+        freopen("/dev/null", "w", stdout);
+        freopen("/dev/null", "w", stderr);
         execv(argv[0], argv.data());
         _exit(127);
     }
     return pid;
 }
 
-int run(const std::vector<std::string>& args) {
-    int status = -1;
-    pid_t pid = spawn(args);
-    return pid > 0 && waitpid(pid, &status, 0) == pid ? status : -1;
-}
-
-void stop_process(pid_t pid, int signal) {
+// Stops a process that spawn started; nothing when it could not start (never kill(-1, ...)).
+void end(pid_t pid, int signal) {
     if (pid > 0) {
         kill(pid, signal);
         waitpid(pid, nullptr, 0);
@@ -65,36 +51,13 @@ void stop_process(pid_t pid, int signal) {
 }  // namespace
 
 PrivateBus::PrivateBus() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kelvane-bus-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) == nullptr) {
-        ADD_FAILURE() << "mkdtemp failed";
-        return;
+    // The session configuration lets anyone own and call anything, as the tests need.
+    Pipe out(popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r"));
+    std::string pid;
+    if (out && file_read_line(out.get(), address_) && file_read_line(out.get(), pid)) {
+        daemon_pid_ = static_cast<pid_t>(std::stoi(pid));
     }
-    dir_ = tmpl;
-    write_file(
-        dir_ + "/bus.conf",
-        "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-        " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-        "<busconfig><type>system</type><listen>unix:path=" +
-            dir_ +
-            "/bus</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-            "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/>"
-            "<allow eavesdrop=\"true\"/><allow receive_sender=\"*\"/></policy></busconfig>\n");
-    std::string cmd =
-        "dbus-daemon --config-file=" + dir_ + "/bus.conf --fork --print-address=1 --print-pid=1";
-    std::FILE* out = popen(cmd.c_str(), "r");
-    char line[512];
-    if (out != nullptr && std::fgets(line, sizeof line, out) != nullptr) {
-        address_ = line;
-        address_.erase(address_.find_last_not_of("\n") + 1);
-        if (std::fgets(line, sizeof line, out) != nullptr) {
-            daemon_pid_ = static_cast<pid_t>(std::atoi(line));
-        }
-    }
-    if (out != nullptr) {
-        pclose(out);
-    }
-    if (address_.empty() || daemon_pid_ <= 0) {
+    if (daemon_pid_ <= 0) {
         ADD_FAILURE() << "could not start dbus-daemon";
         return;
     }
@@ -106,7 +69,7 @@ PrivateBus::PrivateBus() {
 
 PrivateBus::~PrivateBus() {
     for (auto& [name, pid] : services_) {
-        stop_process(pid, SIGKILL);
+        end(pid, SIGKILL);
     }
     if (daemon_pid_ > 0) {
         kill(daemon_pid_, SIGTERM);
@@ -116,31 +79,26 @@ PrivateBus::~PrivateBus() {
     } else {
         unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     }
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
 }
 
 bool PrivateBus::start(const std::string& name, const std::string& parameters) {
     stop(name, true);
-    std::string bus_name = bus_name_of(name);
-    pid_t pid = spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "-t",
-                       kTemplates + name + ".py", "-p", parameters});
-    services_[name] = pid;
-    std::string wait = "gdbus wait -y --timeout 10 " + bus_name;
-    bool up = !bus_name.empty() && std::system(wait.c_str()) == 0;
-    if (!up) {
-        ADD_FAILURE() << "mock service " << name << " did not come up";
-    }
+    services_[name] = spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "-t",
+                             kTemplates + name + ".py", "-p", parameters});
+    std::string bus_name = constant(name, "BUS_NAME");
+    bool up =
+        !bus_name.empty() && std::system(("gdbus wait -y --timeout 10 " + bus_name).c_str()) == 0;
+    EXPECT_TRUE(up) << "mock service " << name << " did not come up";
     return up;
 }
 
 bool PrivateBus::configure(const std::string& name, const std::string& parameters) {
-    bool done = run({"/usr/bin/dbus-send", "--system", "--print-reply",
-                     "--dest=" + bus_name_of(name), template_constant(name, "MAIN_OBJ"),
-                     "com.norv.Mock.SetParameters", "string:" + parameters}) == 0;
-    if (!done) {
-        ADD_FAILURE() << "could not configure mock service " << name;
-    }
+    pid_t pid = spawn({"/usr/bin/dbus-send", "--system", "--print-reply",
+                       "--dest=" + constant(name, "BUS_NAME"), constant(name, "MAIN_OBJ"),
+                       "com.norv.Mock.SetParameters", "string:" + parameters});
+    int status = -1;
+    bool done = pid > 0 && waitpid(pid, &status, 0) == pid && status == 0;
+    EXPECT_TRUE(done) << "could not configure mock service " << name;
     return done;
 }
 
@@ -149,28 +107,23 @@ void PrivateBus::stop(const std::string& name, bool kill_it) {
     if (it == services_.end()) {
         return;
     }
-    stop_process(it->second, kill_it ? SIGKILL : SIGTERM);
+    end(it->second, kill_it ? SIGKILL : SIGTERM);
     services_.erase(it);
-    // The bus needs a moment to drop the name; wait until nobody owns it.
-    std::string wait_gone =
-        "for i in $(seq 50); do gdbus call -y -d org.freedesktop.DBus -o "
-        "/org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner " +
-        bus_name_of(name) + " 2>/dev/null | grep -q true || exit 0; sleep 0.05; done";
-    std::system(wait_gone.c_str());
+    // The bus drops the name a moment after the process.
+    std::system(("for i in $(seq 50); do gdbus call -y -d org.freedesktop.DBus -o "
+                 "/org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner " +
+                 constant(name, "BUS_NAME") +
+                 " 2>/dev/null | grep -q true || exit 0; sleep 0.05; done")
+                    .c_str());
 }
 
 std::string json_string(const std::string& value) {
     std::string out = "\"";
     for (unsigned char c : value) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
+        if (c < 0x20) {
+            out += str_printf("\\u%04x", c);
         } else {
-            out += static_cast<char>(c);
+            out += (c == '"' || c == '\\' ? "\\" : "") + std::string(1, static_cast<char>(c));
         }
     }
     return out + "\"";

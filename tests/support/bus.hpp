@@ -1,7 +1,7 @@
-// A private D-Bus daemon that stands for the device's system bus, with python3-dbusmock
-// services on it. Commands run by the code under test reach it through
-// DBUS_SYSTEM_BUS_ADDRESS, which the fixture sets for its lifetime. Everything it started is
-// stopped when it goes out of scope, also when a test fails.
+// A private D-Bus daemon standing for the device's system bus, with python3-dbusmock services
+// on it. DBUS_SYSTEM_BUS_ADDRESS points at it for the fixture's lifetime, so that commands run
+// by the code under test reach it. Everything it started is stopped with it, also when a test
+// fails.
 #pragma once
 
 #include <sys/types.h>
@@ -16,20 +16,16 @@ class PrivateBus {
     ~PrivateBus();
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
-
     const std::string& address() const { return address_; }
-
-    // Starts the mock service of tests/support/dbus/<name>.py with `parameters` (JSON) and
-    // waits until its bus name is owned. A running service of the same template is replaced.
+    // Starts the mock of tests/support/dbus/<name>.py with `parameters` (JSON), replacing a
+    // running one, and waits until it owns its bus name.
     bool start(const std::string& name, const std::string& parameters = "{}");
-    // Hands new `parameters` (JSON) to a running service whose template offers the test-only
-    // method com.norv.Mock.SetParameters, without restarting it.
+    // Hands new `parameters` to a running mock that offers com.norv.Mock.SetParameters.
     bool configure(const std::string& name, const std::string& parameters);
-    // Stops (SIGKILL when `kill`, else SIGTERM) a service started with `start`.
+    // Stops (SIGKILL when `kill`, else SIGTERM) a mock and waits until its bus name is free.
     void stop(const std::string& name, bool kill = false);
 
   private:
-    std::string dir_;
     std::string address_;
     pid_t daemon_pid_ = -1;
     std::optional<std::string> saved_address_;

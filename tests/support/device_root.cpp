@@ -5,7 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <regex>
 
 #include "lib/device.hpp"
 #include "lib/session_globals.hpp"
@@ -19,12 +19,9 @@ const char* const kMonitoringFolders[] = {
     "monitoring_plix",        "monitoring_kernel",   "monitoring_basic",
     "monitoring_environment", "monitoring_self",     nullptr};
 
-DeviceRoot::DeviceRoot() {
-    std::string tmpl = (fs::temp_directory_path() / "kelvane-device-XXXXXX").string();
-    char* made = mkdtemp(tmpl.data());
-    EXPECT_NE(made, nullptr);
-    root_ = tmpl;
-    make_dirs(path("/usr/local/packages/Kelvane/localdata"));
+DeviceRoot::DeviceRoot() : root_((fs::temp_directory_path() / "kelvane-device-XXXXXX").string()) {
+    EXPECT_NE(mkdtemp(root_.data()), nullptr);
+    make_dirs(path(std::string(device::kLocalDataDir)));
     device::set_root(root_);
 }
 
@@ -39,7 +36,7 @@ void DeviceRoot::write(const std::string& fixed, const std::string& contents) co
 }
 
 void DeviceRoot::link(const std::string& fixed, const std::string& target) const {
-    make_dirs(fs::path(path(fixed)).parent_path().string());
+    make_dirs(fs::path(path(fixed)).parent_path());
     std::error_code ec;
     fs::remove(path(fixed), ec);
     fs::create_symlink(target, path(fixed));
@@ -50,15 +47,22 @@ std::optional<std::string> read_file(const std::string& path) {
     if (!in) {
         return std::nullopt;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string read_stamped(const std::string& path) {
+    static const std::regex stamp(R"(\d{4}-\d\d-\d\d,\d\d:\d\d:\d\d)");
+    std::optional<std::string> text = read_file(path);
+    return text ? std::regex_replace(*text, stamp, "T") : "<missing>";
 }
 
 void write_file(const std::string& path, const std::string& contents) {
-    make_dirs(fs::path(path).parent_path().string());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << contents;
+    make_dirs(fs::path(path).parent_path());
+    std::error_code ec;
+    if (fs::is_symlink(path, ec)) {
+        fs::remove(path);  // never write through a link to a real tool
+    }
+    std::ofstream(path, std::ios::binary) << contents;
 }
 
 void make_dirs(const std::string& path) {
@@ -66,11 +70,10 @@ void make_dirs(const std::string& path) {
     fs::create_directories(path, ec);
 }
 
-LaidSession lay_down_session(const DeviceRoot& device, const std::string& storage_root,
+LaidSession lay_down_session(const DeviceRoot&, const std::string& storage_root,
                              const std::optional<std::string>& storage_id,
                              const std::string& folder) {
     LaidSession laid{storage_root, folder, storage_root + folder};
-    make_dirs(laid.session_path);
     write_file(laid.session_path + "/Session_Information.txt",
                "Device Serial Number: ACCC8E000001\n"
                "Start Time of the session: Thu Mar  7 14:05:09 CET 2024\n"
@@ -81,13 +84,8 @@ LaidSession lay_down_session(const DeviceRoot& device, const std::string& storag
         make_dirs(laid.session_path + "/system_monitoring/" + *name);
     }
     make_dirs(laid.session_path + "/system_monitoring/monitoring_basic/Server_Reports");
-
-    monitoring_session session;
-    session.storage_id = storage_id;
-    session.secondary_storage_path = storage_root;
-    session.current_activity_folder = folder;
-    session.monitor_start_time = "2024-03-07 14:05:09";
-    (void)device;  // the state file goes below the device root that `device` has set
+    monitoring_session session{storage_id, storage_root, folder, std::nullopt,
+                               "2024-03-07 14:05:09"};
     monitoring_session_save(&session);
     return laid;
 }

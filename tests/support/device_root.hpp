@@ -10,9 +10,8 @@ class DeviceRoot {
     ~DeviceRoot();
     DeviceRoot(const DeviceRoot&) = delete;
     DeviceRoot& operator=(const DeviceRoot&) = delete;
-
     const std::string& root() const { return root_; }
-    // `fixed` (an absolute device path) below the root.
+    // The absolute device path `fixed` below the root.
     std::string path(const std::string& fixed) const { return root_ + fixed; }
     // Writes `contents` to the device path `fixed`, making its folders.
     void write(const std::string& fixed, const std::string& contents) const;
@@ -23,25 +22,26 @@ class DeviceRoot {
     std::string root_;
 };
 
-// Reads a whole file; empty optional when it can't be read.
+// The whole file; nothing when it can't be read.
 std::optional<std::string> read_file(const std::string& path);
-// Writes a whole file, making its folders.
+// The whole file with every row time stamp ("2024-03-07,14:05:09") replaced by "T";
+// "<missing>" when it can't be read.
+std::string read_stamped(const std::string& path);
+// Writes a whole file, making its folders; a symbolic link there is replaced, not followed.
 void write_file(const std::string& path, const std::string& contents);
-// Makes a folder and its parents.
 void make_dirs(const std::string& path);
 
-// The folder names a session start lays down below system_monitoring.
+// The folder names a session start lays down below system_monitoring; nullptr ends the list.
 extern const char* const kMonitoringFolders[];
 
 struct LaidSession {
-    std::string storage_root;  // secondary_storage_path
-    std::string folder;        // current_activity_folder
-    std::string session_path;  // the two joined
+    // secondary_storage_path, current_activity_folder, and the two joined
+    std::string storage_root, folder, session_path;
 };
 
 // Lays down a session as the package's session start does: the session folder with
-// Session_Information.txt, .signature and every monitoring folder, then the state file.
-// `storage_id` empty means internal storage.
+// Session_Information.txt, .signature and every monitoring folder, then the state file (below
+// the root that `device` has set). `storage_id` empty means internal storage.
 LaidSession lay_down_session(const DeviceRoot& device, const std::string& storage_root,
                              const std::optional<std::string>& storage_id,
                              const std::string& folder = "20240307_14_05_09");

@@ -1,10 +1,9 @@
-// A loopback HTTP server with Basic credentials standing in for the device's web server.
-// It serves "/norv-cgi/<name>" from bodies the test sets and records every request; the
-// device's HTTP address points at it for the fixture's lifetime.
+// A loopback HTTP server with Basic credentials standing in for the device's web server: it
+// serves "/norv-cgi/<name>" from bodies the test sets, records every request, and the device's
+// HTTP address points at it for the fixture's lifetime.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,9 +13,7 @@ class HttpServer {
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
-
-    // "127.0.0.1:PORT"
-    const std::string& address() const { return address_; }
+    const std::string& address() const { return address_; }  // "127.0.0.1:PORT"
     // The body (and status) of "/norv-cgi/<name>"; unset names answer 404.
     void serve(const std::string& name, const std::string& body, int status = 200);
     // Stops the server, so that connections are refused.
@@ -28,7 +25,7 @@ class HttpServer {
     std::vector<Request> requests() const;
 
   private:
-    std::string dir_;
-    std::string address_;
-    pid_t pid_ = -1;
+    std::string dir_, address_;
+    std::FILE* server_ = nullptr;
+    int pid_ = -1;
 };

@@ -1,10 +1,9 @@
 """Storage service of the device bus.
 
-Parameters: "storages", a list of structures (4 strings, an int32, 12 booleans by default);
-"signature" to reply with another structure; "delay" seconds before replying; "error", a D-Bus
-error name to answer with instead of the list; "die", true to kill the service in the middle
-of the call. The test-only method com.norv.Mock.SetParameters takes the same parameters, but
-"signature", as JSON text, so that a test can change the list without restarting the service.
+Parameters: "storages", a list of structures (4 strings, an int32, 12 booleans unless
+"signature" gives another); "delay" seconds before replying; "error", a D-Bus error name to
+answer with; "die", true to kill the service mid-call. com.norv.Mock.SetParameters takes the
+same parameters but "signature", as JSON text, to change them without a restart.
 """
 import json
 import os
@@ -16,7 +15,6 @@ import dbus
 BUS_NAME = "com.norv.Storage"
 MAIN_OBJ = "/com/norv/Storage"
 MAIN_IFACE = "com.norv.Storage"
-MOCK_IFACE = "com.norv.Mock"
 SYSTEM_BUS = True
 
 
@@ -37,8 +35,8 @@ def get_all_storages_info(mock):
 
 
 def load(mock, parameters):
-    signature = parameters.get("signature", "(ssssibbbbbbbbbbbb)")
     configure(mock, parameters)
-    mock.AddMethod(MAIN_IFACE, "GetAllStoragesInfo", "", "a" + signature, get_all_storages_info)
-    mock.AddMethod(MOCK_IFACE, "SetParameters", "s", "",
+    mock.AddMethod(MAIN_IFACE, "GetAllStoragesInfo", "",
+                   "a" + parameters.get("signature", "(ssssibbbbbbbbbbbb)"), get_all_storages_info)
+    mock.AddMethod("com.norv.Mock", "SetParameters", "s", "",
                    lambda self, text: configure(self, json.loads(text)))

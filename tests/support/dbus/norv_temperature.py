@@ -1,10 +1,9 @@
 """Temperature controller of the device bus.
 
-Parameters: "temperatures", a list of [sensor, celsius] pairs; "heaters", the status text of
-each heater by position; "fans", a list of [fan, status] pairs; "heater_count" and
-"fan_count" (by default the lengths of the two lists); "signatures" maps a method name to
-another reply signature, whose value is then given by "replies" under the same name.
-A heater position without a status answers with an error.
+Parameters: "temperatures", [sensor, celsius] pairs; "heaters", each heater's status text by
+position (other positions answer an error); "fans", [fan, status] pairs; "heater_count" and
+"fan_count" (by default the lengths of the lists); "signatures" maps a method to another reply
+signature, its value then given by "replies" under the same name.
 """
 import dbus
 
@@ -17,24 +16,19 @@ SYSTEM_BUS = True
 def load(mock, parameters):
     heaters = parameters.get("heaters", [])
     fans = [tuple(f) for f in parameters.get("fans", [])]
+    mock.heaters = heaters
     mock.replies = {
         "GetAllTemperatures": [tuple(t) for t in parameters.get("temperatures", [])],
         "GetAllFanStatus": fans,
         "GetNbrOfHeaters": parameters.get("heater_count", len(heaters)),
         "GetNbrOfFans": parameters.get("fan_count", len(fans)),
+        **parameters.get("replies", {}),
     }
-    mock.replies.update(parameters.get("replies", {}))
-    mock.heaters = heaters
-    signatures = {
-        "GetAllTemperatures": ("s", "a(id)"),
-        "GetAllFanStatus": ("", "a(is)"),
-        "GetNbrOfHeaters": ("", "i"),
-        "GetNbrOfFans": ("", "i"),
-    }
+    signatures = {"GetAllTemperatures": ("s", "a(id)"), "GetAllFanStatus": ("", "a(is)"),
+                  "GetNbrOfHeaters": ("", "i"), "GetNbrOfFans": ("", "i")}
     for method, (in_sig, out_sig) in signatures.items():
         out_sig = parameters.get("signatures", {}).get(method, out_sig)
-        mock.AddMethod(MAIN_IFACE, method, in_sig, out_sig,
-                       "ret = self.replies['%s']" % method)
+        mock.AddMethod(MAIN_IFACE, method, in_sig, out_sig, "ret = self.replies['%s']" % method)
     mock.AddMethod(MAIN_IFACE, "GetHeaterStatus", "i", "s",
                    "if not 0 <= args[0] < len(self.heaters):\n"
                    "    raise dbus.exceptions.DBusException('No such heater', "
