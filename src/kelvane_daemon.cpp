@@ -6,11 +6,19 @@
 #include <new>
 #include <string_view>
 
+#include "lib/dateutil.hpp"
 #include "lib/device.hpp"
 #include "lib/environment.hpp"
+#include "lib/filehandler.hpp"
 #include "lib/fileutil.hpp"
+#include "lib/interrupts.hpp"
 #include "lib/log.hpp"
+#include "lib/onvif.hpp"
+#include "lib/ptz_test.hpp"
+#include "lib/session.hpp"
 #include "lib/session_globals.hpp"
+#include "lib/storage_investigator.hpp"
+#include "lib/strutil.hpp"
 #include "lib/sysutil.hpp"
 #include "lib/timeseries.hpp"
 
@@ -21,6 +29,12 @@ namespace {
 constexpr size_t kPasswordMax = 255;
 constexpr guint kMinuteTickSeconds = 60;
 constexpr guint kScheduledTasksSeconds = 30;
+constexpr guint kSizeMessageDelaySeconds = 10;
+constexpr unsigned long kTimerCountWrap = 60000000;
+constexpr const char* kPtzResetCommand =
+    "dbus-send --system --type=method_call --dest=com.norv.PTZ.Coordinator "
+    "/com/norv/PTZ/Coordinator/1 com.norv.PTZ.Coordinator.Auxiliary string:\"Operator\" "
+    "int32:0 string:\"reset\"";
 
 struct MainLoopUnref {
     void operator()(GMainLoop* loop) const { g_main_loop_unref(loop); }
@@ -192,11 +206,165 @@ void create_buddyinfo_snapshot(const std::string& session_path) {
                rows);
 }
 
+unsigned long timer_count = 0;
+unsigned long ptz_starting_tick = 0;
+unsigned long connection_lost_count = 0;
+
+namespace {
+
+void automatic_ptz_test_interval() {
+    unsigned long interval = ptz_test_interval_get();
+    if (interval == 0) {
+        ptz_starting_tick = 0;
+        return;
+    }
+    if (timer_count == 0 || ptz_starting_tick == 0) {
+        ptz_starting_tick = timer_count;
+    }
+    unsigned long elapsed = timer_count - ptz_starting_tick;
+    if (interval - elapsed == 1) {
+        log_msg(LOG_WARNING, "Automatic PTZ Test");
+    }
+    if (elapsed >= interval) {
+        ovra_system(kPtzResetCommand);
+        ptz_starting_tick = timer_count;
+    }
+}
+
+void arm_storage_consumption_log_message() {
+    g_timeout_add_seconds(kSizeMessageDelaySeconds, storage_consumption_log_message, nullptr);
+}
+
+bool every(unsigned long period) {
+    return timer_count % period == 0;
+}
+
+void run_edge_schedule(const monitoring_session& session) {
+    const std::string& path = *session.session_path;
+    if (every(120)) {
+        arm_storage_consumption_log_message();
+        create_interrupts_snapshot(path);
+        create_serverreport_snapshot(&session, arg_fremo_user, arg_fremo_pass);
+        onvif_copy_media_conf(path);
+    }
+    if (!every(2)) {
+        return;
+    }
+    store_load_avg_info_no_retention(path);
+    shellscript_invoker(monitoring_folder(path, "monitoring_vmstatus"), "vmstatus_monitoring.sh",
+                        false);
+    shellscript_invoker(monitoring_folder(path, "monitoring_topstatus"), "topstatus_monitoring.sh",
+                        false);
+    create_pagefault_snapshot(path);
+    create_buddyinfo_snapshot(path);
+    store_proc_meminfo(path);
+    plix_monitor_status_snapshot(path);
+    store_proc_net_dev(path);
+    std::string environment = monitoring_folder(path, "monitoring_environment");
+    store_temperatures_celsius(environment);
+    store_heater_status(environment);
+    store_fan_status(environment);
+    shellscript_invoker(environment, "power.sh", true);
+    store_self_monitoring(monitoring_folder(path, "monitoring_self"));
+    update_number_of_collected_data_points(path);
+    store_video_stream_history_no_retention(path);
+    store_radar_data(path);
+}
+
+void run_internal_schedule(const monitoring_session& session) {
+    if (every(360)) {
+        create_serverreport_snapshot(&session, arg_fremo_user, arg_fremo_pass);
+        onvif_copy_media_conf(*session.session_path);
+    }
+    if (every(120)) {
+        arm_storage_consumption_log_message();
+    }
+}
+
+// Storage checks, the schedule and the duration of an active session.
+void supervise_session(const monitoring_session& session) {
+    if (!check_partition_usage(session.secondary_storage_path->c_str())) {
+        log_msg(LOG_WARNING,
+                "Secondary storage is running out of free space. Deactivating monitoring "
+                "session.");
+        deactivate_monitor_session(&session, arg_fremo_user, arg_fremo_pass);
+        return;
+    }
+    if (!session.storage_id) {
+        run_internal_schedule(session);
+    } else if (determine_if_this_storage_is_ok(*session.storage_id)) {
+        if (connection_lost_count != 0) {
+            unsigned long n = connection_lost_count;
+            log_msg(LOG_INFO,
+                    "Connection to edge storage location re-established, connection was lost "
+                    "since %lu days %lu hours %lu minutes. Continuing system monitoring session.",
+                    n / 1440, (n / 60) % 24, n % 60);
+        }
+        connection_lost_count = 0;
+        run_edge_schedule(session);
+    } else {
+        if (connection_lost_count == 0) {
+            LOG_ERRNO(LOG_ERR, "Lost connection to edge storage location, no data can be saved.");
+        }
+        ++connection_lost_count;
+    }
+    update_session_duration(*session.session_path);
+}
+
+}  // namespace
+
 gboolean timer_callback(gpointer) {
+    automatic_ptz_test_interval();
+    MonitoringSession session = monitoring_session_load();
+    if (monitoring_session_is_active(session.get())) {
+        supervise_session(*session);
+    }
+    if (++timer_count == kTimerCountWrap) {
+        timer_count = 0;
+    }
     return TRUE;
 }
 
+gboolean storage_consumption_log_message(gpointer) {
+    MonitoringSession session = monitoring_session_load();
+    if (monitoring_session_is_active(session.get())) {
+        unsigned long size = get_dir_size_bytes(*session->session_path);
+        if (session->storage_id) {
+            log_msg(LOG_INFO, "System monitoring session is consuming %lu B on %s", size,
+                    session->storage_id->c_str());
+        } else {
+            log_msg(LOG_INFO, "System monitoring session is consuming %lu B on Internal Storage",
+                    size);
+        }
+    }
+    return FALSE;
+}
+
+unsigned long scheduled_tasks_count = 2;
+unsigned long ptz_test_flag = 0;
+
+void scheduled_tasks_run(const std::string& now) {
+    std::optional<std::string> times = ptz_test_given_times_get();
+    if (ptz_test_interval_get() == 0 && times) {
+        std::string rest = *times;
+        for (;;) {
+            std::optional<std::string> next = str_terminate_at(rest, ',');
+            if (rest == now && ptz_test_flag != scheduled_tasks_count - 1) {
+                log_msg(LOG_WARNING, "Automatic PTZ Test");
+                ptz_test_flag = scheduled_tasks_count;
+                ovra_system(kPtzResetCommand);
+            }
+            if (!next) {
+                break;
+            }
+            rest = std::move(*next);
+        }
+    }
+    ++scheduled_tasks_count;
+}
+
 gboolean scheduled_tasks_timer_callback(gpointer) {
+    scheduled_tasks_run(date_format_now("%H:%M", 20));
     return TRUE;
 }
 

@@ -56,7 +56,29 @@ buddyinfo_table parse_buddyinfo(std::FILE* in);
 // Appends one block of zone rows to monitoring_kernel/buddyinfo.csv.
 void create_buddyinfo_snapshot(const std::string& session_path);
 
+// Counters of the minute tick: ticks run so far (wrapping to 0 at 60000000), the tick at which
+// the running PTZ test interval began (0: none), and consecutive ticks with the edge storage
+// unusable.
+extern unsigned long timer_count;
+extern unsigned long ptz_starting_tick;
+extern unsigned long connection_lost_count;
+static_assert(sizeof(unsigned long) == 8, "the tick counters are 64-bit");
+
+// The minute tick: PTZ test interval, session supervision and the collection schedule.
 gboolean timer_callback(gpointer user_data);
+
+// One-shot: logs how much space the active session takes.
+gboolean storage_consumption_log_message(gpointer user_data);
+
+// Counters of the scheduled tasks tick: the number of the current run, and the run that last
+// started a PTZ test.
+extern unsigned long scheduled_tasks_count;
+extern unsigned long ptz_test_flag;
+
+// One run of the scheduled tasks tick at the clock time `now` ("HH:MM").
+void scheduled_tasks_run(const std::string& now);
+
+// The scheduled tasks tick: the given-times mode of the automatic PTZ test.
 gboolean scheduled_tasks_timer_callback(gpointer user_data);
 
 // The daemon's main(): returns the process's exit status.

@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "lib/filehandler.hpp"
-#include "support/csv_stamp.hpp"
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
 
@@ -71,19 +70,19 @@ TEST(Meminfo, OneFileForEveryField) {
     std::string meminfo = "MemTotal:       24683748 kB\nBroken line\nEmpty:\n";
     dev.write("/proc/meminfo", meminfo);
     store_proc_meminfo(session.session_path);
-    EXPECT_EQ(unstamped(read_file(folder + "/MemTotal.csv")),
-              "Date,Time,Memory MemTotal (kB)\r\nSTAMP,24683748\r\n");
-    EXPECT_EQ(unstamped(read_file(folder + "/Empty.csv")),
-              "Date,Time,Memory Empty (kB)\r\nSTAMP,\r\n");
+    EXPECT_EQ(read_stamped(folder + "/MemTotal.csv"),
+              "Date,Time,Memory MemTotal (kB)\r\nT,24683748\r\n");
+    EXPECT_EQ(read_stamped(folder + "/Empty.csv"),
+              "Date,Time,Memory Empty (kB)\r\nT,\r\n");
     EXPECT_TRUE(log.has(LOG_WARNING, "Skipping Broken line"));
 
     // A field that appears later gets its own file from then on.
     dev.write("/proc/meminfo", meminfo + "NewField:      7 kB\n");
     store_proc_meminfo(session.session_path);
-    EXPECT_EQ(unstamped(read_file(folder + "/MemTotal.csv")),
-              "Date,Time,Memory MemTotal (kB)\r\nSTAMP,24683748\r\nSTAMP,24683748\r\n");
-    EXPECT_EQ(unstamped(read_file(folder + "/NewField.csv")),
-              "Date,Time,Memory NewField (kB)\r\nSTAMP,7\r\n");
+    EXPECT_EQ(read_stamped(folder + "/MemTotal.csv"),
+              "Date,Time,Memory MemTotal (kB)\r\nT,24683748\r\nT,24683748\r\n");
+    EXPECT_EQ(read_stamped(folder + "/NewField.csv"),
+              "Date,Time,Memory NewField (kB)\r\nT,7\r\n");
 }
 
 TEST(LoadAverage, ValuesCutFromTheTextAfterAverage) {
@@ -119,7 +118,7 @@ TEST(LoadAverage, BusyBoxRowsAndAMissingAverageReportedOnceUntilItIsBack) {
     store_load_avg_info_no_retention(session.session_path);
     setenv("PATH", path.c_str(), 1);
     std::string loads = R"(\d+\.\d\d,\d+\.\d\d,\d+\.\d\d)";
-    EXPECT_EQ(std::regex_replace(unstamped(read_file(file)), std::regex(loads), "BUSYBOX",
+    EXPECT_EQ(std::regex_replace(read_stamped(file), std::regex(loads), "BUSYBOX",
                                  std::regex_constants::format_first_only),
-              kLoadHeader + "STAMP,BUSYBOX\r\nSTAMP,0.15,0.20,0.18\r\nSTAMP,,,\r\nSTAMP,,,\r\n");
+              kLoadHeader + "T,BUSYBOX\r\nT,0.15,0.20,0.18\r\nT,,,\r\nT,,,\r\n");
 }

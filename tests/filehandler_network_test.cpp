@@ -5,7 +5,6 @@
 #include <map>
 
 #include "lib/filehandler.hpp"
-#include "support/csv_stamp.hpp"
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
 
@@ -90,10 +89,10 @@ TEST(NetDevCollector, InterfaceFilesEachRunAndTheBandwidthFromTheSecond) {
     dev.write("/proc/net/dev", kNetDev + wlan);
     network_bandwidth = {};
     store_proc_net_dev(session.session_path);
-    std::string eth0 = "STAMP,127827546,0,2,1,0,3,7,4713,234296,0,6,0,5,4,0,3238,6,9\n";
-    EXPECT_EQ(unstamped(read_file(folder + "eth0.csv")), kHeader + eth0);
-    EXPECT_EQ(unstamped(read_file(folder + "wl_drop0.csv")),
-              kHeader + "STAMP,10,0,0,0,0,0,0,1,20,0,0,0,0,0,0,2,0,0\n");
+    std::string eth0 = "T,127827546,0,2,1,0,3,7,4713,234296,0,6,0,5,4,0,3238,6,9\n";
+    EXPECT_EQ(read_stamped(folder + "eth0.csv"), kHeader + eth0);
+    EXPECT_EQ(read_stamped(folder + "wl_drop0.csv"),
+              kHeader + "T,10,0,0,0,0,0,0,1,20,0,0,0,0,0,0,2,0,0\n");
     EXPECT_FALSE(read_file(folder + "network.csv"));
 
     // As if the sample were 1000 s old: 1 543 750 000 bytes are 12.3 Mbit/s over 1000 or 1001 s.
@@ -101,11 +100,11 @@ TEST(NetDevCollector, InterfaceFilesEachRunAndTheBandwidthFromTheSecond) {
     network_bandwidth.last_value_of_receive -= 1'543'750'000;
     dev.write("/proc/net/dev", kNetDev + wlan + "eth1: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n");
     store_proc_net_dev(session.session_path);
-    EXPECT_EQ(unstamped(read_file(folder + "network.csv")),
-              "Date,Time,Network Bandwidth (Mbit/s)\r\nSTAMP,12.3 Mbit/s\r\n");
-    EXPECT_EQ(unstamped(read_file(folder + "eth0.csv")), kHeader + eth0 + eth0);
-    EXPECT_EQ(unstamped(read_file(folder + "eth1.csv")),
-              kHeader + "STAMP,1,7,4,3,5,6,8,2,9,15,14,16,12,11,13,10,13,23\n");
+    EXPECT_EQ(read_stamped(folder + "network.csv"),
+              "Date,Time,Network Bandwidth (Mbit/s)\r\nT,12.3 Mbit/s\r\n");
+    EXPECT_EQ(read_stamped(folder + "eth0.csv"), kHeader + eth0 + eth0);
+    EXPECT_EQ(read_stamped(folder + "eth1.csv"),
+              kHeader + "T,1,7,4,3,5,6,8,2,9,15,14,16,12,11,13,10,13,23\n");
     EXPECT_FALSE(log.has(LOG_ERR, ""));
 }
 

@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "kelvane_daemon.hpp"
-#include "support/csv_stamp.hpp"
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
 
@@ -58,8 +57,8 @@ TEST(Pagefaults, HeaderOnceAndAnEmptyFieldForAMissingCounter) {
     create_pagefault_snapshot(session.session_path);
     dev.write("/proc/vmstat", "pgfault 8252100\n");
     create_pagefault_snapshot(session.session_path);
-    EXPECT_EQ(unstamped(read_file(file)),
-              "DATE,TIME,MINOR_FAULTS,MAJOR_FAULTS\nSTAMP,8252028,1235\nSTAMP,8252100,\n");
+    EXPECT_EQ(read_stamped(file),
+              "DATE,TIME,MINOR_FAULTS,MAJOR_FAULTS\nT,8252028,1235\nT,8252100,\n");
 }
 
 TEST(Buddyinfo, ThisMachinesTable) {
@@ -113,10 +112,10 @@ TEST(Buddyinfo, FiveRowsPerSampleUnderAHeaderThatStays) {
     create_buddyinfo_snapshot(session.session_path);
     dev.write("/proc/buddyinfo", "Node 0, zone   Normal 1 1 1 1\n");
     create_buddyinfo_snapshot(session.session_path);
-    EXPECT_EQ(unstamped(read_file(file)),
-              "ZONE,DATE,TIME,4 kB,8 kB,16 kB\nDMA,STAMP,1,2,3\nDMA32,STAMP,0,0,0\n"
-              "Normal,STAMP,100,200,300\nHighMem,STAMP,0,0,0\nTotal,STAMP,101,202,303\n"
-              "DMA,STAMP,0,0,0,0\nDMA32,STAMP,0,0,0,0\nNormal,STAMP,1,1,1,1\n"
-              "HighMem,STAMP,0,0,0,0\nTotal,STAMP,1,1,1,1\n");
+    EXPECT_EQ(read_stamped(file),
+              "ZONE,DATE,TIME,4 kB,8 kB,16 kB\nDMA,T,1,2,3\nDMA32,T,0,0,0\n"
+              "Normal,T,100,200,300\nHighMem,T,0,0,0\nTotal,T,101,202,303\n"
+              "DMA,T,0,0,0,0\nDMA32,T,0,0,0,0\nNormal,T,1,1,1,1\n"
+              "HighMem,T,0,0,0,0\nTotal,T,1,1,1,1\n");
     EXPECT_TRUE(log.entries().empty());
 }
