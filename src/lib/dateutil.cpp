@@ -16,6 +16,8 @@ std::string date_format_now(const char* format, size_t buffer_size) {
     struct tm local;
     std::vector<char> buffer(buffer_size + 1, '\0');
     size_t written = 0;
+    // localtime_r need not look at the zone again; a device whose zone changes must show it.
+    tzset();
     if (localtime_r(&now, &local) != nullptr && buffer_size > 0) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
