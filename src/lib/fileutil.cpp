@@ -195,6 +195,7 @@ bool file_remove(const std::string& path) {
         return true;
     }
     log_msg(LOG_DEBUG, "Could not remove '%s': %s", path.c_str(), log_errno_text());
+    errno = 0;
     return false;
 }
 
@@ -204,6 +205,7 @@ bool file_rename(const std::string& oldname, const std::string& newname) {
     }
     log_msg(LOG_DEBUG, "Could not rename '%s'->'%s': %s", oldname.c_str(), newname.c_str(),
             log_errno_text());
+    errno = 0;
     return false;
 }
 

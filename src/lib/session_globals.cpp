@@ -46,7 +46,8 @@ MonitoringSession monitoring_session_parse(std::FILE* state_file) {
     std::string line;
     while (file_read_line(state_file, line)) {
         std::string key = line.substr(0, 5);
-        std::string value = line.size() > 5 ? line.substr(5) : std::string();
+        // A value ends at a NUL, as every path built from it would.
+        std::string value = line.size() > 5 ? std::string(line.c_str() + 5) : std::string();
         if (key == "SECS:") {
             if (str_starts_with(value, kLocalStorage)) {
                 session->storage_id.reset();
