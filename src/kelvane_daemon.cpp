@@ -113,10 +113,14 @@ std::string vmstat_get_val(const std::string& field, size_t target_len) {
 }
 
 void create_pagefault_snapshot(const std::string& session_path) {
-    std::string minor = vmstat_get_val("pgfault");
-    std::string major = vmstat_get_val("pgmajfault");
-    CSV_APPEND_ROW(monitoring_folder(session_path, "monitoring_kernel") + "/pagefaults.csv",
-                   "DATE,TIME,MINOR_FAULTS,MAJOR_FAULTS", "," + minor + "," + major, "\n");
+    std::string date = csv_timestamp();
+    csv_append(LOG_MODULE, __LINE__,
+               monitoring_folder(session_path, "monitoring_kernel") + "/pagefaults.csv",
+               "DATE,TIME,MINOR_FAULTS,MAJOR_FAULTS\n", [&date] {
+                   std::string minor = vmstat_get_val("pgfault");
+                   std::string major = vmstat_get_val("pgmajfault");
+                   return date + "," + minor + "," + major + "\n";
+               });
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <filesystem>
 #include <regex>
 #include <sstream>
 
@@ -59,6 +60,13 @@ TEST(Pagefaults, HeaderOnceAndAnEmptyFieldForAMissingCounter) {
     create_pagefault_snapshot(session.session_path);
     EXPECT_EQ(read_stamped(file),
               "DATE,TIME,MINOR_FAULTS,MAJOR_FAULTS\nT,8252028,1235\nT,8252100,\n");
+    // A file that can't be opened costs no trip to the counters.
+    std::filesystem::remove(file);
+    std::filesystem::create_directory(file);
+    log.clear();
+    create_pagefault_snapshot(session.session_path);
+    ASSERT_EQ(log.entries().size(), 1u);
+    EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + file + "'"));
 }
 
 TEST(Buddyinfo, ThisMachinesTable) {

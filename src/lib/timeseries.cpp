@@ -10,6 +10,11 @@ std::string monitoring_folder(const std::string& session_path, const std::string
 
 bool csv_append(const char* module, int line, const std::string& file_path,
                 const std::string& header, const std::string& row) {
+    return csv_append(module, line, file_path, header, [&row] { return row; });
+}
+
+bool csv_append(const char* module, int line, const std::string& file_path,
+                const std::string& header, const std::function<std::string()>& make_row) {
     bool existed = is_file(file_path);
     File file = file_open(file_path, "a");
     if (!file) {
@@ -19,7 +24,7 @@ bool csv_append(const char* module, int line, const std::string& file_path,
     if (!existed) {
         std::fputs(header.c_str(), file.get());
     }
-    std::fputs(row.c_str(), file.get());
+    std::fputs(make_row().c_str(), file.get());
     return true;
 }
 

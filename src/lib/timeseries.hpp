@@ -2,6 +2,7 @@
 // header first when the file is new, then the row; opened, written and closed in one call.
 #pragma once
 
+#include <functional>
 #include <string>
 
 // "<session_path>/system_monitoring/<name>"
@@ -12,6 +13,10 @@ std::string monitoring_folder(const std::string& session_path, const std::string
 // "Could not open file '%s'" with the caller's module and line and drops the sample.
 bool csv_append(const char* module, int line, const std::string& file_path,
                 const std::string& header, const std::string& row);
+
+// The same, with a row that is only worth reading from the device once the file is open.
+bool csv_append(const char* module, int line, const std::string& file_path,
+                const std::string& header, const std::function<std::string()>& make_row);
 
 // The date and time columns of a row ("2024-03-07,14:05:09"), empty when the time can't be had.
 std::string csv_timestamp();
