@@ -15,7 +15,7 @@ stamp=$(date +%Y-%m-%d,%H:%M:%S)
 # Every process's full command line, one a line, leaving out this script's own processes.
 command_lines() {
     for process in /proc/[0-9]*; do
-        tr '\0' ' ' <"$process/cmdline" 2>/dev/null && echo
+        tr '\0' ' ' 2>/dev/null <"$process/cmdline" && echo
     done | grep -v 'plix_status_monitor\.sh'
 }
 

@@ -70,7 +70,11 @@ void write_session_size(const std::string& session_path) {
         LOG_ERRNO(LOG_ERR, "Could not open file '%s'", info_path.c_str());
         return;
     }
-    std::fprintf(info.get(), "Session Size: %s\r\n", size.c_str());
+    // The storage is nearly full when a session ends: a lost size line must leave a trace.
+    bool written = std::fprintf(info.get(), "Session Size: %s\r\n", size.c_str()) > 0;
+    if (std::fclose(info.release()) != 0 || !written) {
+        LOG_ERRNO(LOG_ERR, "Could not write file '%s'", info_path.c_str());
+    }
 }
 
 }  // namespace
