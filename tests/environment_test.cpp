@@ -158,4 +158,8 @@ TEST_F(EnvironmentTest, SelfMonitoringRowFromBusyBoxTop) {
     EXPECT_EQ(top("  PID USER\n 1 root 0% 0% init\n"), "<missing>");
     EXPECT_TRUE(log.has(LOG_DEBUG, "Did not find the correct pid.. " + pid));
     EXPECT_TRUE(log.has(LOG_ERR, ") Failed to get top for Kelvane"));
+    // A top without percent signs in its rows gives nothing and says nothing.
+    log.clear();
+    EXPECT_EQ(top(pid + " 1 root S 100 kelvane\n"), "<missing>");
+    EXPECT_FALSE(log.has(LOG_ERR, ""));
 }

@@ -155,7 +155,7 @@ std::optional<std::string> find_temperature_line(const std::vector<std::string>&
             LOG_ERRNO(LOG_ERR, "Could not fgets value from %s", cmd.c_str());
             return std::nullopt;
         }
-        log_msg(LOG_DEBUG, "Temperature for sensor %d is : %s", sensor_index, lines[i + 1].c_str());
+        log_msg(LOG_DEBUG, "Temperature for sensor %d is : %s\n", sensor_index, lines[i + 1].c_str());
         return lines[i + 1];
     }
     return std::nullopt;
@@ -165,7 +165,7 @@ std::optional<std::string> find_heater_line(const std::vector<std::string>& line
                                             int heater_index) {
     for (const std::string& line : lines) {
         if (line.find("string ") != std::string::npos) {
-            log_msg(LOG_DEBUG, "Status for heater %d is : %s", heater_index, line.c_str());
+            log_msg(LOG_DEBUG, "Status for heater %d is : %s\n", heater_index, line.c_str());
             return line;
         }
     }
@@ -189,7 +189,7 @@ std::optional<std::string> find_fan_line(const std::vector<std::string>& lines, 
         if (next.find("string ") != std::string::npos) {
             return next;
         }
-        LOG_ERRNO(LOG_ERR, "Expected string value, got %s", next.c_str());
+        LOG_ERRNO(LOG_ERR, "Expected string value, got %s\n", next.c_str());
         i += 2;
     }
     return std::nullopt;
@@ -346,7 +346,7 @@ std::optional<std::string> get_top_Kelvane() {
     std::string line;
     while (file_read_line(pipe.get(), line)) {
         if (top_line_first_number(line) == pid) {
-            log_msg(LOG_DEBUG, "Top: [%s]", line.c_str());
+            log_msg(LOG_DEBUG, "Top: [%s\n]", line.c_str());
             return line;
         }
     }
