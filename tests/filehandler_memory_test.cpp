@@ -72,8 +72,7 @@ TEST(Meminfo, OneFileForEveryField) {
     store_proc_meminfo(session.session_path);
     EXPECT_EQ(read_stamped(folder + "/MemTotal.csv"),
               "Date,Time,Memory MemTotal (kB)\r\nT,24683748\r\n");
-    EXPECT_EQ(read_stamped(folder + "/Empty.csv"),
-              "Date,Time,Memory Empty (kB)\r\nT,\r\n");
+    EXPECT_EQ(read_stamped(folder + "/Empty.csv"), "Date,Time,Memory Empty (kB)\r\nT,\r\n");
     EXPECT_TRUE(log.has(LOG_WARNING, "Skipping Broken line"));
 
     // A field that appears later gets its own file from then on.
@@ -81,8 +80,7 @@ TEST(Meminfo, OneFileForEveryField) {
     store_proc_meminfo(session.session_path);
     EXPECT_EQ(read_stamped(folder + "/MemTotal.csv"),
               "Date,Time,Memory MemTotal (kB)\r\nT,24683748\r\nT,24683748\r\n");
-    EXPECT_EQ(read_stamped(folder + "/NewField.csv"),
-              "Date,Time,Memory NewField (kB)\r\nT,7\r\n");
+    EXPECT_EQ(read_stamped(folder + "/NewField.csv"), "Date,Time,Memory NewField (kB)\r\nT,7\r\n");
 }
 
 TEST(LoadAverage, ValuesCutFromTheTextAfterAverage) {

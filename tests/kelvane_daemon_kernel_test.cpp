@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iterator>
 #include <filesystem>
+#include <iterator>
 #include <regex>
 #include <sstream>
 

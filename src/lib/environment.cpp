@@ -155,7 +155,8 @@ std::optional<std::string> find_temperature_line(const std::vector<std::string>&
             LOG_ERRNO(LOG_ERR, "Could not fgets value from %s", cmd.c_str());
             return std::nullopt;
         }
-        log_msg(LOG_DEBUG, "Temperature for sensor %d is : %s\n", sensor_index, lines[i + 1].c_str());
+        log_msg(LOG_DEBUG, "Temperature for sensor %d is : %s\n", sensor_index,
+                lines[i + 1].c_str());
         return lines[i + 1];
     }
     return std::nullopt;

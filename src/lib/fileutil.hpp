@@ -15,14 +15,14 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // A file descriptor closed when it goes out of scope; -1 when none.
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor();
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
