@@ -283,8 +283,8 @@ int get_storage_use_pcent(const char* storage_path) {
                   storage_path != nullptr ? storage_path : "[NULL]");
         return -1;
     }
-    std::string cmd =
-        device::path(device::kDf) + " -k -P '" + shell_escape_single_quoted(storage_path) + "'";
+    std::string cmd = shell_escape_unquoted(device::path(device::kDf)) + " -k -P '" +
+                      shell_escape_single_quoted(storage_path) + "'";
     // A df that can't be started is a storage of unknown usage, not a reason to stop.
     Pipe pipe(popen(cmd.c_str(), "r"));
     if (!pipe) {
