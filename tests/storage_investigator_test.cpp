@@ -112,6 +112,12 @@ TEST_F(StorageTest, ShortStructuresAndMalformedMembers) {
     EXPECT_TRUE(log.has(LOG_ERR, "Failed to parse int32:       }\n"));
     EXPECT_TRUE(log.has(LOG_ERR, "Too few fields, found 5, expected 17."));
     EXPECT_EQ(log.entries().size(), 2u);
+    // A short last structure: its members, its closing line and the array's are all there is.
+    log.clear();
+    ASSERT_TRUE(bus.configure("norv_storage", storages(R"(["a","b","c","d"])")));
+    EXPECT_TRUE(get_storages().empty());
+    EXPECT_TRUE(log.has(LOG_ERR, "Too few fields, found 5, expected 17."));
+    EXPECT_EQ(log.entries().size(), 3u);  // with both closing lines failing to parse
 
     // Status an int32, disk_type and disruption bytes: those keep their zero value.
     log.clear();

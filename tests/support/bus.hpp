@@ -1,7 +1,8 @@
 // A private D-Bus daemon standing for the device's system bus, with python3-dbusmock services
 // on it. DBUS_SYSTEM_BUS_ADDRESS points at it for the fixture's lifetime, so that commands run
 // by the code under test reach it. Everything it started is stopped with it, also when a test
-// fails.
+// fails, and it all dies with the test process. When the bus did not come up, the fixture
+// changes nothing and starts no mock.
 #pragma once
 
 #include <sys/types.h>
@@ -26,8 +27,9 @@ class PrivateBus {
     void stop(const std::string& name, bool kill = false);
 
   private:
-    std::string address_;
+    std::string dir_, address_;
     pid_t daemon_pid_ = -1;
+    bool active_ = false;  // the bus is up and DBUS_SYSTEM_BUS_ADDRESS points at it
     std::optional<std::string> saved_address_;
     std::map<std::string, pid_t> services_;
 };

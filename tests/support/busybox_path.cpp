@@ -24,9 +24,13 @@ BusyBoxPath::BusyBoxPath() {
         saved_path_ = path;
     }
     setenv("PATH", (dir_ + ":" + saved_path_.value_or("/usr/bin:/bin")).c_str(), 1);
+    active_ = true;
 }
 
 BusyBoxPath::~BusyBoxPath() {
+    if (!active_) {
+        return;
+    }
     if (saved_path_) {
         setenv("PATH", saved_path_->c_str(), 1);
     } else {

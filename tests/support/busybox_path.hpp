@@ -1,6 +1,7 @@
 // Puts the device's BusyBox tools (ps, top, uptime) first on PATH for the fixture's lifetime, so
 // that the code under test and the commands it starts see what the device's shell prints (for
-// one, `ps` lists full command lines). PATH is restored when it goes out of scope.
+// one, `ps` lists full command lines). PATH is restored when it goes out of scope, and left alone
+// when the folder could not be made.
 #pragma once
 
 #include <optional>
@@ -19,4 +20,5 @@ class BusyBoxPath {
   private:
     std::string dir_;
     std::optional<std::string> saved_path_;
+    bool active_ = false;  // PATH was changed
 };

@@ -4,26 +4,33 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
 #include "lib/device.hpp"
 #include "support/device_root.hpp"
+#include "support/process.hpp"
 
 namespace fs = std::filesystem;
 
 HttpServer::HttpServer(const std::string& user, const std::string& password)
     : dir_((fs::temp_directory_path() / "kelvane-http-XXXXXX").string()) {
-    EXPECT_NE(mkdtemp(dir_.data()), nullptr);
+    if (mkdtemp(dir_.data()) == nullptr) {
+        dir_.clear();
+        ADD_FAILURE() << "mkdtemp failed";
+        return;
+    }
     // Credentials go by file: no shell quoting stands between them and the server.
     write_file(dir_ + "/user", user);
     write_file(dir_ + "/password", password);
-    server_ = popen(("exec python3 '" + std::string(KELVANE_SOURCE_DIR) +
-                     "/tests/support/http_server.py' '" + dir_ + "'")
-                        .c_str(),
-                    "r");
-    int port = 0;
-    if (server_ == nullptr || std::fscanf(server_, "%d %d", &pid_, &port) != 2) {
+    std::string line;
+    pid_ = spawn({"/usr/bin/python3",
+                  std::string(KELVANE_SOURCE_DIR) + "/tests/support/http_server.py", dir_},
+                 &line);
+    int pid = 0, port = 0;
+    if (std::sscanf(line.c_str(), "%d %d", &pid, &port) != 2 || pid != pid_) {
+        shut_down();
         ADD_FAILURE() << "HTTP server did not start";
         return;
     }
@@ -33,9 +40,13 @@ HttpServer::HttpServer(const std::string& user, const std::string& password)
 
 HttpServer::~HttpServer() {
     shut_down();
-    device::set_http_address("127.0.0.1");
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    if (!address_.empty()) {
+        device::set_http_address("127.0.0.1");
+    }
+    if (!dir_.empty()) {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
 }
 
 void HttpServer::serve(const std::string& name, const std::string& body, int status) {
@@ -44,13 +55,8 @@ void HttpServer::serve(const std::string& name, const std::string& body, int sta
 }
 
 void HttpServer::shut_down() {
-    if (server_ != nullptr) {
-        if (pid_ > 0) {  // never kill(-1, ...)
-            kill(pid_, SIGKILL);
-        }
-        pclose(server_);
-        server_ = nullptr;
-    }
+    end(pid_, SIGKILL);
+    pid_ = -1;
 }
 
 std::vector<HttpServer::Request> HttpServer::requests() const {

@@ -1,9 +1,10 @@
 // A loopback HTTP server with Basic credentials standing in for the device's web server: it
 // serves "/norv-cgi/<name>" from bodies the test sets, records every request, and the device's
-// HTTP address points at it for the fixture's lifetime.
+// HTTP address points at it for the fixture's lifetime. The server dies with the test process.
 #pragma once
 
-#include <cstdio>
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -26,6 +27,5 @@ class HttpServer {
 
   private:
     std::string dir_, address_;
-    std::FILE* server_ = nullptr;
-    int pid_ = -1;
+    pid_t pid_ = -1;
 };

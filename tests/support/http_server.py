@@ -1,15 +1,17 @@
 """Loopback stand-in for the device's web server: http_server.py DIR
 
 Answers GET requests carrying the HTTP Basic credentials of DIR/user and DIR/password (else 401
-with a body) with DIR/body/<name> for "/norv-cgi/<name>?<query>" (404 when missing), its status
-taken from DIR/body/<name>.status. Appends each request's path, user and password to
-DIR/requests.log, each ended by a NUL byte. Prints its process id and port once listening.
+with a body) with DIR/body/<name> for "/norv-cgi/<name>?<query>", its status taken from
+DIR/body/<name>.status; 404 for a path outside "/norv-cgi/" or a missing body. Appends each
+request's path, user and password to DIR/requests.log, each ended by a NUL byte. Prints its
+process id and port once listening.
 """
 import base64
 import http.server
 import os
 import sys
 
+PREFIX = "/norv-cgi/"
 root = sys.argv[1]
 credentials = [open(os.path.join(root, name), "rb").read() for name in ("user", "password")]
 
@@ -23,7 +25,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         got = base64.b64decode(auth[6:]).partition(b":")[::2]
         with open(os.path.join(root, "requests.log"), "ab") as log:
             log.write(b"".join(x + b"\0" for x in (self.path.encode(), *got)))
-        body = os.path.join(root, "body", self.path.split("?")[0].rsplit("/", 1)[-1])
+        path = self.path.split("?")[0]
+        name = path[len(PREFIX):] if path.startswith(PREFIX) else ""
+        body = os.path.join(root, "body", name)
         if list(got) != credentials:
             self.answer(401, b"401 Unauthorized\n")
         elif not os.path.isfile(body):
