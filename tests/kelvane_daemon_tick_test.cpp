@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "kelvane_daemon.hpp"
 #include "lib/device.hpp"
@@ -163,19 +164,36 @@ TEST_F(Tick, EdgeSessionCollectsOnItsScheduleAndEndsAsAnArchiveWhenFull) {
     lay_down_device();
     session = lay_down_session(dev, dev.path(kCard), "SD_DISK");
     tick(0);
-    for (const char* folder :
-         {"network", "meminfo", "load", "streams", "radar", "onvif", "interrupts", "vmstatus",
-          "topstatus", "kernel", "environment", "basic/Server_Reports"}) {
-        std::string dir = session.session_path + "/system_monitoring/monitoring_" + folder;
-        // The helper scripts run in the background.
-        for (int i = 0; i < 250 && files_below(dir).empty(); ++i) {
-            g_usleep(20000);
+    // Every action of the schedule leaves its own file; the helper scripts run in the background.
+    auto missing = [&] {
+        std::vector<std::string> absent;
+        for (const char* file :
+             {R"(basic/Server_Reports/Server_Report_.+\.txt)", "environment/Fan_0.csv",
+              "environment/Heater_0.csv", "environment/Main.csv",
+              R"(interrupts/\d{8}_\d{6}_interrupts\.txt)", "kernel/buddyinfo.csv",
+              "kernel/pagefaults.csv", "load/load.csv", "meminfo/MemTotal.csv", "network/lo.csv",
+              R"(onvif/\d{8}_\d{6}_media\.conf)", "plix/plix_status.csv", "radar/radar_1.data",
+              "self/Kelvane_summary.csv", "streams/stream.csv", "topstatus/topstatus.csv",
+              "vmstatus/vmstatus.csv"}) {
+            std::regex name(std::string("monitoring_") + file);
+            auto all = files_below(session.session_path + "/system_monitoring");
+            if (std::none_of(all.begin(), all.end(),
+                             [&](const std::string& f) { return std::regex_match(f, name); })) {
+                absent.push_back(file);
+            }
         }
-        EXPECT_FALSE(files_below(dir).empty()) << folder;
+        return absent;
+    };
+    for (int i = 0; i < 250 && !missing().empty(); ++i) {
+        g_usleep(20000);
     }
+    EXPECT_EQ(missing(), std::vector<std::string>{});
     EXPECT_NE(info().find("Collected Data Points: 1\n"), std::string::npos) << info();
     EXPECT_NE(info().find("Duration: 0 Days 0 hours 1 minutes\n"), std::string::npos);
     EXPECT_NE(g_main_context_find_source_by_user_data(nullptr, nullptr), nullptr);
+    EXPECT_FALSE(storage_consumption_log_message(nullptr));
+    EXPECT_TRUE(log.has(LOG_INFO, "System monitoring session is consuming "));
+    EXPECT_TRUE(log.has(LOG_INFO, " B on SD_DISK"));
 
     // An odd tick collects nothing; the duration still grows.
     std::string load_csv = session.session_path + "/system_monitoring/monitoring_load";
@@ -208,8 +226,11 @@ TEST_F(Tick, EdgeSessionCollectsOnItsScheduleAndEndsAsAnArchiveWhenFull) {
     // No session at the next tick: nothing collected.
     log.clear();
     auto before = files_below(session.session_path);
+    std::string info_before = info(), load_rows = read_file(load_csv + "/load.csv").value_or("");
     tick(6);
     EXPECT_EQ(files_below(session.session_path), before);
+    EXPECT_EQ(info(), info_before);
+    EXPECT_EQ(read_file(load_csv + "/load.csv"), load_rows);
     EXPECT_TRUE(log.entries().empty());
 }
 
@@ -221,7 +242,10 @@ TEST_F(Tick, LostEdgeStorageSuspendsCollectionAndIsReportedOncePerLoss) {
         tick(t * 2);
     }
     EXPECT_EQ(log.count(kLost), 1u);
+    EXPECT_TRUE(log.has(LOG_ERR, "(kelvane_daemon:"));
     EXPECT_EQ(connection_lost_count, 3u);
+    // Tick 0 arms no size message while the storage is unusable.
+    EXPECT_EQ(g_main_context_find_source_by_user_data(nullptr, nullptr), nullptr);
     EXPECT_TRUE(files_below(session.session_path + "/system_monitoring").empty());
     EXPECT_NE(info().find("Duration: 0 Days 0 hours 3 minutes\n"), std::string::npos);
 

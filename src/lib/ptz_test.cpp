@@ -63,7 +63,8 @@ void ptz_test_interval_set(uint64_t interval) {
 std::optional<std::string> ptz_test_given_times_get() {
     std::optional<std::string> line = first_line(device::path(device::kPtzTestTimesFile));
     if (line) {
-        line->resize(std::min(line->size(), line->find('"')));
+        // The text ends at its first quote, or at a NUL as a C reader of the file sees it.
+        line->resize(std::min({line->size(), line->find('"'), line->find('\0')}));
     }
     return line;
 }
