@@ -15,22 +15,22 @@ class StreamsTest : public ::testing::Test {
   protected:
     DeviceRoot dev;
     LogCapture log;
-    PrivateBus bus;
-    LaidSession laid = lay_down_session(dev, dev.root() + "/storage/", "SD_DISK");
-    std::string streams = laid.session_path + "/system_monitoring/monitoring_streams";
-    std::string radar = laid.session_path + "/system_monitoring/monitoring_radar";
+    std::string session = lay_down_session(dev, dev.root() + "/storage/", "SD_DISK").session_path;
+    std::string streams = session + "/system_monitoring/monitoring_streams";
+    std::string radar = session + "/system_monitoring/monitoring_radar";
 };
 
 }  // namespace
 
 TEST_F(StreamsTest, StreamRowsFromTheStreamer) {
+    PrivateBus bus;
     for (const char* reply : {R"({"streams": ["b:mjpeg:640x480", "a:h264"]})", R"({"streams": []})",
                               R"({"error": "busy"})"}) {
         bus.start("norv_streamer", reply);
-        store_video_stream_history_no_retention(laid.session_path);
+        store_video_stream_history_no_retention(session);
     }
     bus.stop("norv_streamer");
-    store_video_stream_history_no_retention(laid.session_path);
+    store_video_stream_history_no_retention(session);
     EXPECT_EQ(read_stamped(streams + "/stream.csv"),
               "Date,Time,Streams\r\nT, a:h264 + b:mjpeg:640x480 \r\n"
               "T,No streams \r\nT,No streams \r\nT,No streams \r\n");
@@ -41,18 +41,18 @@ TEST_F(StreamsTest, StreamRowsFromTheStreamer) {
               "Error: Failed to get stream info+Error x+ " + name + " ++y");
     // A file that can't be opened costs no query.
     fs::remove_all(streams);
-    store_video_stream_history_no_retention(laid.session_path);
-    EXPECT_EQ(log.entries().size(), 1u);
+    store_video_stream_history_no_retention(session);
+    ASSERT_EQ(log.entries().size(), 1u);
     EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + streams + "/stream.csv'"));
 }
 
 TEST_F(StreamsTest, RadarDataCopiedOnceAndStatisticsEveryRun) {
-    store_radar_data(laid.session_path);  // no radar on this device
+    store_radar_data(session);  // no radar on this device
     dev.write("/tmp/radar-diagnostics/radar_1.csv", "n");
     for (const char* version : {"1", "2"}) {
         dev.write("/tmp/radar-diagnostics/radar_1.data", std::string("v") + version);
         dev.write("/tmp/radar-diagnostics/instqual_lt_stats_1.csv", std::string("s") + version);
-        store_radar_data(laid.session_path);
+        store_radar_data(session);
     }
     EXPECT_EQ(read_file(radar + "/radar_1.data"), "v1");
     EXPECT_EQ(read_file(radar + "/instqual_lt_stats_1.csv"), "s2");
@@ -61,7 +61,7 @@ TEST_F(StreamsTest, RadarDataCopiedOnceAndStatisticsEveryRun) {
 
     fs::remove_all(radar);
     write_file(radar, "a file in the folder's place");
-    store_radar_data(laid.session_path);
+    store_radar_data(session);
     EXPECT_TRUE(
         log.has(LOG_WARNING, "access() failed for " + radar + "/radar_1.data: Not a directory"));
     EXPECT_TRUE(log.has(LOG_WARNING, "Could not copy '" + dev.root() +
