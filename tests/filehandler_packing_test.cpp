@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 #include "lib/filehandler.hpp"
 #include "support/busybox_path.hpp"
@@ -14,27 +15,16 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-class PackingTest : public ::testing::Test {
-  protected:
-    ~PackingTest() override { fs::current_path(start_dir_); }
-    const fs::path start_dir_ = fs::current_path();
-
+TEST(Packing, ARunningPackingOfTheSameFolderIsNotStartedTwice) {
     DeviceRoot dev;
     BusyBoxPath busybox;
-    LogCapture log;
-};
-
-}  // namespace
-
-TEST_F(PackingTest, ARunningPackingOfTheSameFolderIsNotStartedTwice) {
     std::string session = dev.root() + "/card/20231103_10_00_02";
     make_dirs(session);
+    // Its sleep keeps none of the test's descriptors, so nobody waits for it once killed.
     pid_t holder = fork();
     if (holder == 0) {
-        execl("/bin/sh", "sh", "-c", "sleep 60; :", "zip", "-r", "20231103_10_00_02.zip",
-              static_cast<char*>(nullptr));
+        execl("/bin/sh", "sh", "-c", "sleep 60 </dev/null >/dev/null 2>&1; :", "zip", "-r",
+              "20231103_10_00_02.zip", static_cast<char*>(nullptr));
         _exit(127);
     }
     bool seen = false;
@@ -49,27 +39,31 @@ TEST_F(PackingTest, ARunningPackingOfTheSameFolderIsNotStartedTwice) {
     EXPECT_FALSE(fs::exists(session + ".zip"));
 }
 
-TEST_F(PackingTest, PathsThatCannotBePackedAreLoggedAndLeftAlone) {
-    make_dirs(dev.root() + "/card/20231103_10_00_03");
+TEST(Packing, PathsThatCannotBePackedAreLoggedAndLeftAlone) {
+    DeviceRoot dev;
+    BusyBoxPath busybox;
+    LogCapture log;
+    const fs::path start_dir = fs::current_path();
+    std::string card = dev.root() + "/card";
+    make_dirs(card + "/20231103_10_00_03");
     ASSERT_EQ(chdir(dev.root().c_str()), 0);
-    EXPECT_EQ(zip_session("card/20231103_10_00_03"), 1);
-    EXPECT_TRUE(log.has(LOG_ERR, "Path to zip must be absolute, but got: card/20231103_10_00_03"));
-    EXPECT_EQ(zip_session(dev.root() + "/card/missing"), 1);
-    EXPECT_TRUE(
-        log.has(LOG_ERR, "Path to zip is not a directory: " + dev.root() + "/card/missing"));
-    EXPECT_EQ(zip_session("/"), 1);
-    EXPECT_TRUE(log.has(LOG_ERR, "Invalid path to zip: /"));
-
+    for (const auto& [path, message] : std::vector<std::pair<std::string, std::string>>{
+             {"card/20231103_10_00_03", "Path to zip must be absolute, but got: "},
+             {card + "/missing", "Path to zip is not a directory: "},
+             {"/", "Invalid path to zip: "}}) {
+        EXPECT_EQ(zip_session(path), 1) << path;
+        EXPECT_TRUE(log.has(LOG_ERR, message + path)) << path;
+    }
+    fs::current_path(start_dir);
     EXPECT_FALSE(is_zipping_session("20231103_10_00_03"));
     EXPECT_TRUE(log.has(LOG_WARNING, "Could not get basename of path: 20231103_10_00_03"));
     // A trailing slash names no folder; it must not match every zip (or grep) line.
-    EXPECT_FALSE(is_zipping_session(dev.root() + "/card/"));
+    EXPECT_FALSE(is_zipping_session(card + "/"));
 
     // Without zip on the device nothing is packed, and nothing breaks.
     std::string saved = getenv("PATH");
     setenv("PATH", busybox.dir().c_str(), 1);
-    EXPECT_EQ(zip_session(dev.root() + "/card/20231103_10_00_03"), 1);
+    EXPECT_EQ(zip_session(card + "/20231103_10_00_03"), 1);
     setenv("PATH", saved.c_str(), 1);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dev.root() + "/card"), fs::directory_iterator()),
-              1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(card), fs::directory_iterator()), 1);
 }
