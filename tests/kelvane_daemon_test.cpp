@@ -3,51 +3,42 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <regex>
+
 #include "lib/fileutil.hpp"
+#include "lib/sysutil.hpp"
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
 
-namespace {
-
-struct DaemonRun {
-    int status;  // 124: still running after `seconds`, then stopped
-    std::string err;
-};
-
-// Runs the daemon (through the emulator of a cross build) with `args` and `input` on its
-// standard input, for at most `seconds`.
-DaemonRun run_daemon(const std::string& args, const std::string& input, const char* seconds) {
-    DeviceRoot scratch;
-    std::string err = scratch.root() + "/err";
-    write_file(scratch.root() + "/in", input);
-    int status = std::system((std::string("timeout ") + seconds + " " + KELVANE_EXEC_PREFIX + " " +
-                              KELVANE_DAEMON_PATH + " " + args + " <'" + scratch.root() +
-                              "/in' 2>'" + err + "'")
-                                 .c_str());
-    return {WEXITSTATUS(status), read_file(err).value_or("")};
+// Runs the daemon (through the emulator of a cross build) with `input` on its standard input
+// for at most `seconds`: its exit status (124: still running, then stopped) and standard error.
+static std::pair<int, std::string> run_daemon(const std::string& args, const std::string& input,
+                                              const char* seconds) {
+    Pipe pipe = pipe_open_or_die("test", 0,
+                                 "printf '%s' '" + input + "' | timeout " + seconds +
+                                     " " KELVANE_EXEC_PREFIX " " KELVANE_DAEMON_PATH " " + args +
+                                     " 2>&1 >/dev/null");
+    std::string err(4096, '\0');
+    err.resize(std::fread(err.data(), 1, err.size(), pipe.get()));
+    return {WEXITSTATUS(pipe_close(pipe)), err};
 }
 
-}  // namespace
-
 TEST(DaemonStart, ExitsOnBadArgumentsOrNoPasswordElseRunsUntilKilled) {
-    const std::string usage = std::string("Usage: ") + KELVANE_DAEMON_PATH +
-                              " <serial_number> <full_name> <prod_type> <fremo_user>\n";
+    const std::string usage =
+        "Usage: " KELVANE_DAEMON_PATH " <serial_number> <full_name> <prod_type> <fremo_user>\n";
     for (auto [args, input, err] : {std::tuple{"a b c", "pw\n", usage},
                                     {"a b c d e", "pw\n", usage},
                                     {"s n t u", "", std::string()}}) {
-        DaemonRun run = run_daemon(args, input, "10");
-        EXPECT_EQ(run.status, 1) << args;
-        EXPECT_EQ(run.err, err);
+        EXPECT_EQ(run_daemon(args, input, "10"), std::pair(1, err)) << args;
     }
-    EXPECT_EQ(run_daemon("s n t u", "secret\n", "1").status, 124);
+    EXPECT_EQ(run_daemon("s n t u", "secret\n", "1").first, 124);
 }
 
 TEST(DaemonStart, PasswordIsTheFirstLineCutAt255) {
     DeviceRoot dev;
     auto read = [&](const std::string& text) {
         write_file(dev.root() + "/pw", text);
-        File f = file_open(dev.root() + "/pw", "r");
-        return read_password(f.get());
+        return read_password(file_open(dev.root() + "/pw", "r").get());
     };
     EXPECT_EQ(read("secret\nsecond\n"), "secret");
     EXPECT_EQ(read("no newline"), "no newline");
@@ -61,11 +52,10 @@ TEST(DaemonStart, RestoredSessionIsReportedBeforeADebugVersionLine) {
     LogCapture log;
     log_version(restore_session());
     ASSERT_EQ(log.entries().size(), 1u);
-    EXPECT_EQ(log.entries()[0].first, LOG_INFO);
-    std::string version = log.entries()[0].second;
-    EXPECT_EQ(version.rfind("Kelvane version 5.0.0, compiled: ", 0), 0u);
-    EXPECT_EQ(version.size(),
-              std::string("Kelvane version 5.0.0, compiled: Dec  6 2026 08:00:00").size());
+    auto [level, version] = log.entries()[0];
+    EXPECT_EQ(level, LOG_INFO);
+    std::regex line(R"(Kelvane version 5\.0\.0, compiled: [A-Z][a-z]{2} [ 1-3]\d \d{4} [\d:]{8})");
+    EXPECT_TRUE(std::regex_match(version, line)) << version;
     log.clear();
     lay_down_session(dev, dev.root() + "/storage/", "SD_DISK");
     log_version(restore_session());

@@ -6,52 +6,44 @@
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
 
-namespace {
-
-const std::string kStateFile(device::kStateFile);
-
 class SessionGlobalsTest : public ::testing::Test {
   protected:
     DeviceRoot dev;
     LogCapture log;
+    const std::string state = dev.path(std::string(device::kStateFile));
     MonitoringSession load(const std::string& text) {
-        dev.write(kStateFile, text);
+        write_file(state, text);
         return monitoring_session_load();
     }
 };
 
-}  // namespace
-
-TEST_F(SessionGlobalsTest, SaveLoadAndRemove) {
-    EXPECT_EQ(monitoring_session_load(), nullptr);  // no state file: no session, no message
-    EXPECT_TRUE(log.entries().empty());
-    monitoring_session s{std::nullopt, "/var/spool/storage/card/", "session1", std::nullopt,
-                         "Thu Mar  7 14:05:09 2024"};
+TEST_F(SessionGlobalsTest, SaveWritesFourLinesThatLoadBack) {
+    monitoring_session s{std::nullopt, "/sd/", "f", std::nullopt, "Thu Mar  7 14:05:09 2024"};
     monitoring_session_save(&s);
-    EXPECT_EQ(read_file(dev.path(kStateFile)),
-              "SECS:localdata\nSSPA:/var/spool/storage/card/\nACTI:session1\n"
-              "TIME:Thu Mar  7 14:05:09 2024\n");
+    const std::string saved = "SECS:localdata\nSSPA:/sd/\nACTI:f\nTIME:Thu Mar  7 14:05:09 2024\n";
+    EXPECT_EQ(read_file(state), saved);
     MonitoringSession loaded = monitoring_session_load();
     ASSERT_TRUE(monitoring_session_is_active(loaded.get()));
     EXPECT_FALSE(loaded->storage_id);  // "localdata" means internal storage
-    EXPECT_EQ(loaded->session_path, "/var/spool/storage/card/session1");
+    EXPECT_EQ(loaded->session_path, "/sd/f");
     EXPECT_EQ(loaded->monitor_start_time, "Thu Mar  7 14:05:09 2024");
-    monitoring_session_save(nullptr);
-    EXPECT_EQ(monitoring_session_load(), nullptr);
+    // A failed save is logged with its path.
+    device::set_root(dev.root() + "/nowhere");
+    monitoring_session_save(&s);
+    device::set_root(dev.root());
+    EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + dev.root() + "/nowhere" +
+                                     std::string(device::kStateFile) + "'"));
 }
 
 TEST_F(SessionGlobalsTest, IncompleteFilesAreNoSessionWithTheirMessage) {
-    const std::string missing_time = ") Could not restore monitoring session: Missing start time.";
-    const std::string missing_path =
-        ") Could not restore monitoring session: Missing secondary storage path or current "
-        "activity folder.";
-    for (const auto& [text, message] : {std::pair{"SSPA:/a\nACTI:b\n", missing_time},
-                                        {"TIME:t\nSSPA:/a\n", missing_path},
-                                        {"", missing_time}}) {
+    const std::string time = "Missing start time.",
+                      path = "Missing secondary storage path or current activity folder.";
+    for (auto [text, message] :
+         {std::pair{"SSPA:/a\nACTI:b\n", time}, {"TIME:t\nSSPA:/a\n", path}, {"", time}}) {
         log.clear();
         EXPECT_EQ(load(text), nullptr);
         EXPECT_EQ(log.entries().size(), 1u);
-        EXPECT_TRUE(log.has(LOG_ERR, message)) << text;
+        EXPECT_TRUE(log.has(LOG_ERR, ") Could not restore monitoring session: " + message)) << text;
     }
 }
 
@@ -67,14 +59,4 @@ TEST_F(SessionGlobalsTest, AnyOrderLaterKeyWinsAndAnyBytesOfAnyLength) {
     s = load("SSPA:/a\nACTI:b\nTIME:" + junk);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->monitor_start_time, "\x01\xff");  // a value ends at its NUL
-}
-
-TEST_F(SessionGlobalsTest, FailedSaveLeavesTheOldStateFile) {
-    dev.write(kStateFile, "old\n");
-    device::set_root(dev.root() + "/nowhere");
-    monitoring_session s{std::nullopt, "/a", "b", std::nullopt, "t"};
-    monitoring_session_save(&s);
-    device::set_root(dev.root());
-    EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + dev.root() + "/nowhere" + kStateFile));
-    EXPECT_EQ(read_file(dev.path(kStateFile)), "old\n");
 }

@@ -1,13 +1,19 @@
 #include "lib/sysutil.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
+#include <signal.h>
 
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
 
-TEST(Sysutil, RunnerReportsExitStatusAndSignals) {
+class Sysutil : public ::testing::Test {
+  protected:
+    DeviceRoot dev;
     LogCapture log;
+    std::string root = shell_escape_unquoted(dev.root());
+};
+
+TEST_F(Sysutil, RunnerReportsExitStatusAndSignals) {
     EXPECT_TRUE(ovra_system("true"));
     EXPECT_TRUE(log.entries().empty());
     EXPECT_FALSE(ovra_system("exit 3"));
@@ -17,36 +23,29 @@ TEST(Sysutil, RunnerReportsExitStatusAndSignals) {
     // The shell itself killed: no exit status.
     EXPECT_FALSE(ovra_system("kill -TERM $$"));
     EXPECT_TRUE(log.has(LOG_ERR, ") Unsuccessful command: kill -TERM $$"));
+    // A backgrounded command: the runner returns while it still runs.
+    ASSERT_TRUE(ovra_system("sleep 30 >/dev/null 2>&1 & echo $! > " + root + "/pid"));
+    int pid = std::stoi(read_file(dev.root() + "/pid").value_or("-1"));
+    EXPECT_EQ(pid > 1 ? kill(pid, SIGKILL) : -1, 0);  // still running: it was not waited for
+    // Command lines of any length.
+    std::string value(8000, 'v');
+    EXPECT_TRUE(ovra_systemf("printf '%%s' '%s' > %s/out", value.c_str(), root.c_str()));
+    EXPECT_EQ(read_file(dev.root() + "/out"), value);
 }
 
-TEST(Sysutil, EscapedValuesReachTheCommandUnchanged) {
-    DeviceRoot dev;
-    LogCapture log;
+TEST_F(Sysutil, EscapedValuesReachTheCommandUnchanged) {
     const std::string nasty = "a \"b\" $(touch pwned) `touch pwned` 'c' \\d $HOME\tx\ny;&|*?~#!";
-    const std::string cd = "cd " + shell_escape_unquoted(dev.root()) + " && printf '%s' ";
     for (const std::string& quoted :
          {"\"" + shell_escape_double_quoted(nasty) + "\"",
           "'" + shell_escape_single_quoted(nasty) + "'", shell_escape_unquoted(nasty)}) {
-        EXPECT_TRUE(ovra_system(cd + quoted + " > out"));
+        EXPECT_TRUE(ovra_system("cd " + root + " && printf '%s' " + quoted + " > out"));
         EXPECT_EQ(read_file(dev.root() + "/out"), nasty);
     }
     EXPECT_FALSE(read_file(dev.root() + "/pwned").has_value());
     EXPECT_TRUE(log.entries().empty());
-
     // Ordinary values keep the exact command line.
     const std::string plain = "/var/spool/storage/SD_DISK/Kelvane/20240307_14_05_09";
     EXPECT_EQ(shell_escape_double_quoted(plain), plain);
     EXPECT_EQ(shell_escape_single_quoted(plain), plain);
     EXPECT_EQ(shell_escape_unquoted(plain), plain);
-    // Command lines of any length.
-    std::string value(8000, 'v');
-    EXPECT_TRUE(ovra_systemf("printf '%%s' '%s' > \"%s/out\"", value.c_str(), dev.root().c_str()));
-    EXPECT_EQ(read_file(dev.root() + "/out"), value);
-}
-
-TEST(Sysutil, PipeReadsCommandOutputAndStatus) {
-    Pipe pipe = pipe_open_or_die("lib/test", 1, "printf 'one\\ntwo\\n'; exit 2");
-    EXPECT_EQ(std::fgetc(pipe.get()), 'o');
-    EXPECT_EQ(WEXITSTATUS(pipe_close(pipe)), 2);
-    EXPECT_EQ(pipe, nullptr);
 }
