@@ -30,7 +30,8 @@ TEST_F(PtzTestSettings, GettersTakeOnlyAWellFormedFirstLine) {
         {"06:00,18:30\"x\n", "06:00,18:30"},
         {"\"06:00\n", ""},
         {"", std::nullopt},
-        {std::string(150, '1'), std::string(99, '1')}};
+        {std::string(150, '1'), std::string(99, '1')},
+        {std::string("08:00\0x,09:00\n", 14), "08:00"}};
     for (const auto& [text, value] : given) {
         dev.write(times, text);
         EXPECT_EQ(ptz_test_given_times_get(), value) << text;
