@@ -139,25 +139,38 @@ TEST_F(Tick, WithoutASessionOnlyCountsAndWrapsAt60000000) {
 }
 
 TEST_F(Tick, PtzIntervalWarnsAheadAndResetsThroughTheCoordinator) {
-    // Interval 3 from start, then 1 from tick 11, off at tick 15, 2 again from tick 17.
-    std::vector<unsigned long> warned, reset;
-    int seen = 0;
+    // The ticks that warned and that reset, each tick run with its interval set.
+    using Ticks = std::vector<unsigned long>;
+    auto run = [&](const std::vector<std::pair<unsigned long, unsigned long>>& ticks) {
+        Ticks warned, reset;
+        int seen = resets();
+        for (auto [t, interval] : ticks) {
+            ptz_test_interval_set(interval);
+            log.clear();
+            tick(t);
+            if (log.count("Automatic PTZ Test") == 1) {
+                warned.push_back(t);
+            }
+            // dbus-send has flushed its call before it exits, so the bus delivers it first.
+            int now = resets();
+            if (now > seen) {
+                reset.push_back(t);
+            }
+            seen = now;
+        }
+        return std::pair(warned, reset);
+    };
+    EXPECT_EQ(run({{0, 1}, {1, 1}, {2, 1}, {3, 1}}), std::pair(Ticks{0, 1}, Ticks{2, 3}));
+    // Interval 3 from start, then 1 from tick 11, off at tick 15, 2 again from tick 17; the tick
+    // after 59999999 counts as tick 0 and starts the interval afresh, as at start.
+    ptz_starting_tick = 0;
+    std::vector<std::pair<unsigned long, unsigned long>> ticks;
     for (unsigned long t = 0; t < 21; ++t) {
-        ptz_test_interval_set(t < 11 ? 3 : t < 15 ? 1 : t < 17 ? 0 : 2);
-        log.clear();
-        tick(t);
-        if (log.count("Automatic PTZ Test") == 1) {
-            warned.push_back(t);
-        }
-        // dbus-send has flushed its call before it exits, so the bus delivers it first.
-        int now = resets();
-        if (now > seen) {
-            reset.push_back(t);
-        }
-        seen = now;
+        ticks.emplace_back(t, t < 11 ? 3 : t < 15 ? 1 : t < 17 ? 0 : 2);
     }
-    EXPECT_EQ(warned, (std::vector<unsigned long>{3, 6, 9, 18, 20}));
-    EXPECT_EQ(reset, (std::vector<unsigned long>{4, 7, 10, 11, 12, 13, 14, 19}));
+    ticks.insert(ticks.end(), {{59999999, 2}, {0, 2}, {1, 2}, {2, 2}, {3, 2}});
+    EXPECT_EQ(run(ticks), std::pair(Ticks{3, 6, 9, 18, 20, 2},
+                                    Ticks{4, 7, 10, 11, 12, 13, 14, 19, 59999999, 3}));
 }
 
 TEST_F(Tick, EdgeSessionCollectsOnItsScheduleAndEndsAsAnArchiveWhenFull) {
