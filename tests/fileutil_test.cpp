@@ -68,6 +68,8 @@ TEST_F(FileutilTest, MakeAndRemoveRecursiveNeverFollowLinks) {
     EXPECT_FALSE(dir_make_recursive(dir + "/tree/a/sub"));
     EXPECT_TRUE(log.has(LOG_ERR, "Could not create directory '" + dir + "/tree/a'"));
     fs::create_directory_symlink(dir + "/outside", dir + "/tree/link");
+    fs::create_directory_symlink(dir + "/outside", dir + "/top_link");
+    EXPECT_EQ(dir_remove_recursive(dir + "/top_link"), 1u);
     EXPECT_EQ(dir_remove_recursive(dir + "/tree"), 4u);
     EXPECT_FALSE(fs::exists(dir + "/tree"));
     EXPECT_EQ(read_file(dir + "/outside/keep"), "data");

@@ -228,8 +228,17 @@ bool file_replace_contents(const std::string& path, const std::string& contents)
 }
 
 unsigned dir_remove_recursive(const std::string& dir_path) {
-    Dir dir(opendir(dir_path.c_str()));
+    // A link given as the tree itself is removed as a link too, never followed.
+    struct stat top;
+    if (lstat(dir_path.c_str(), &top) == 0 && S_ISLNK(top.st_mode)) {
+        return file_remove(dir_path) ? 1 : 0;
+    }
+    int fd = open(dir_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    Dir dir(fd >= 0 ? fdopendir(fd) : nullptr);
     if (!dir) {
+        if (fd >= 0) {
+            close(fd);
+        }
         log_msg(LOG_WARNING, "Could not open dir for removal: %s", dir_path.c_str());
         return 0;
     }
