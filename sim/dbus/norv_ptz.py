@@ -23,7 +23,7 @@ def load(mock, parameters):
     # A monitor of this object must see the movements alone.
     mock.MethodCalled = lambda name, args: None
     mock.AddMethod(MAIN_IFACE, "GetPresets", "", "uas",
-                   "ret = (dbus.UInt32(len(self.presets)), dbus.Array(self.presets, signature='s'))")
+                   "ret = (len(self.presets), dbus.Array(self.presets, signature='s'))")
     mock.AddMethod(MAIN_IFACE, "SetPresets", "as", "", "self.presets = list(args[0])")
     mock.AddMethod(MAIN_IFACE, "EmitPresetStatus", "uu", "",
                    lambda self, status, preset: emit_preset_status(self, status, preset))
