@@ -4,7 +4,8 @@ Parameters: "temperatures", [sensor, celsius] pairs; "heaters", each heater's st
 position (other positions answer an error); "fans", [fan, status] pairs; "heater_count" and
 "fan_count" (by default the lengths of the lists); "signatures" maps a method to another reply
 signature, its value then given by "replies" under the same name; "drift", degrees by which
-the temperatures swing slowly around their given values (none by default).
+the temperatures swing slowly around their given values (none by default), one radian of the
+swing taking "drift_seconds" (300).
 """
 import math
 import time
@@ -29,13 +30,14 @@ def load(mock, parameters):
         **parameters.get("replies", {}),
     }
     drift, started = parameters.get("drift", 0), time.time()
+    radian = parameters.get("drift_seconds", 300)
 
-    # A controller's sensors follow the day slowly; a swing over about half an hour of real time.
+    # A controller's sensors follow the day slowly.
     def value(method):
         reply = mock.replies[method]
         if method != "GetAllTemperatures" or not drift or method in parameters.get("replies", {}):
             return reply
-        swing = drift * math.sin((time.time() - started) / 300)
+        swing = drift * math.sin((time.time() - started) / radian)
         return [(sensor, round(celsius + swing, 1)) for sensor, celsius in reply]
 
     mock.value = value
