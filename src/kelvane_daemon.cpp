@@ -68,9 +68,12 @@ bool restore_session() {
     return true;
 }
 
+std::string version_line() {
+    return str_printf("Kelvane version %s, compiled: %s %s", kKelvaneVersion, __DATE__, __TIME__);
+}
+
 void log_version(bool session_restored) {
-    log_msg(session_restored ? LOG_DEBUG : LOG_INFO, "Kelvane version %s, compiled: %s %s",
-            kKelvaneVersion, __DATE__, __TIME__);
+    log_msg(session_restored ? LOG_DEBUG : LOG_INFO, "%s", version_line().c_str());
 }
 
 bool camera_has_ptz(const char* full_name, const char* prod_type) {
@@ -375,10 +378,21 @@ gboolean scheduled_tasks_timer_callback(gpointer) {
 int kelvane_daemon_main(int argc, char** argv) {
     std::set_new_handler(log_out_of_memory);
     log_open();
+    // Asked for, version and help go to standard output and are no failure.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts(version_line().c_str());
+        return 0;
+    }
+    bool help = argc == 2 && std::strcmp(argv[1], "--help") == 0;
     if (argc != 5) {
-        std::fprintf(stderr, "Usage: %s <serial_number> <full_name> <prod_type> <fremo_user>\n",
-                     argv[0]);
-        return 1;
+        std::fprintf(help ? stdout : stderr,
+                     "Usage: %s <serial_number> <full_name> <prod_type> <fremo_user>\n", argv[0]);
+        if (help) {
+            std::puts(
+                "The HTTP API password of <fremo_user> is read from the first line of "
+                "standard input.");
+        }
+        return help ? 0 : 1;
     }
     arg_full_name = argv[2];
     arg_prod_type = argv[3];

@@ -22,6 +22,9 @@ std::optional<std::string> read_password(std::FILE* in);
 // Logs whether a session survived a restart; true when one did.
 bool restore_session();
 
+// "Kelvane version 5.0.0, compiled: <date> <time>" of this build.
+std::string version_line();
+
 // Logs the version line, at LOG_DEBUG after a restored session and LOG_INFO otherwise.
 void log_version(bool session_restored);
 

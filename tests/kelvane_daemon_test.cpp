@@ -31,6 +31,8 @@ TEST(DaemonStart, ExitsOnBadArgumentsOrNoPasswordElseRunsUntilKilled) {
                                     {"s n t u", "", std::string()}}) {
         EXPECT_EQ(run_daemon(args, input, "10"), std::pair(1, err)) << args;
     }
+    EXPECT_EQ(run_daemon("--help", "", "10"), std::pair(0, std::string()));
+    EXPECT_EQ(run_daemon("--version", "", "10"), std::pair(0, std::string()));
     EXPECT_EQ(run_daemon("s n t u", "secret\n", "1").first, 124);
 }
 

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kTemplates = std::string(KELVANE_SOURCE_DIR) + "/tests/support/dbus/";
+const std::string kTemplates = std::string(KELVANE_SOURCE_DIR) + "/sim/dbus/";
 
 // The value of `key = "..."` in a mock template.
 std::string constant(const std::string& name, const std::string& key) {

@@ -18,7 +18,7 @@ class PrivateBus {
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
     const std::string& address() const { return address_; }
-    // Starts the mock of tests/support/dbus/<name>.py with `parameters` (JSON), replacing a
+    // Starts the mock of sim/dbus/<name>.py with `parameters` (JSON), replacing a
     // running one, and waits until it owns its bus name.
     bool start(const std::string& name, const std::string& parameters = "{}");
     // Hands new `parameters` to a running mock that offers com.norv.Mock.SetParameters.

@@ -25,8 +25,7 @@ HttpServer::HttpServer(const std::string& user, const std::string& password)
     write_file(dir_ + "/user", user);
     write_file(dir_ + "/password", password);
     std::string line;
-    pid_ = spawn({"/usr/bin/python3",
-                  std::string(KELVANE_SOURCE_DIR) + "/tests/support/http_server.py", dir_},
+    pid_ = spawn({"/usr/bin/python3", std::string(KELVANE_SOURCE_DIR) + "/sim/http_api.py", dir_},
                  &line);
     int pid = 0, port = 0;
     if (std::sscanf(line.c_str(), "%d %d", &pid, &port) != 2 || pid != pid_) {

@@ -1,10 +1,10 @@
-"""Loopback stand-in for the device's web server: http_server.py DIR
+"""The device's web server on the loopback address: http_api.py DIR [PORT]
 
 Answers GET requests carrying the HTTP Basic credentials of DIR/user and DIR/password (else 401
 with a body) with DIR/body/<name> for "/norv-cgi/<name>?<query>", its status taken from
 DIR/body/<name>.status; 404 for a path outside "/norv-cgi/" or a missing body. Appends each
-request's path, user and password to DIR/requests.log, each ended by a NUL byte. Prints its
-process id and port once listening.
+request's path, user and password to DIR/requests.log, each ended by a NUL byte. Listens on
+PORT (by default one the system picks) and prints its process id and port once listening.
 """
 import base64
 import http.server
@@ -43,6 +43,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
 
-server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+port = int(sys.argv[2]) if len(sys.argv) > 2 else 0
+server = http.server.HTTPServer(("127.0.0.1", port), Handler)
 print(os.getpid(), server.server_address[1], flush=True)
 server.serve_forever()
