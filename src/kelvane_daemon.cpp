@@ -318,11 +318,13 @@ void supervise_session(const monitoring_session& session) {
 }  // namespace
 
 gboolean timer_callback(gpointer) {
+    csv_open_failures_collect();
     automatic_ptz_test_interval();
     MonitoringSession session = monitoring_session_load();
     if (monitoring_session_is_active(session.get())) {
         supervise_session(*session);
     }
+    csv_open_failures_report();
     if (++timer_count == kTimerCountWrap) {
         timer_count = 0;
     }
