@@ -392,6 +392,7 @@ int kelvane_daemon_main(int argc, char** argv) {
         return 1;
     }
     arg_fremo_pass = std::move(*password);
+    log_mask_secrets({arg_fremo_pass, shell_escape_double_quoted(arg_fremo_pass)});
 
     log_version(restore_session());
 
