@@ -12,11 +12,11 @@ packages=/usr/local/packages
 file=$folder/plix_status.csv
 stamp=$(date +%Y-%m-%d,%H:%M:%S)
 
-# Every process's full command line, one a line, leaving out this script's own processes.
+# Every process's full command line, one a line behind its file name, leaving out this
+# script's own processes. The same few processes however many the device runs: a camera's CPU
+# is shared with video encoding.
 command_lines() {
-    for process in /proc/[0-9]*; do
-        tr '\0' ' ' 2>/dev/null <"$process/cmdline" && echo
-    done | grep -v 'plix_status_monitor\.sh'
+    grep -a -H '' /proc/[0-9]*/cmdline 2>/dev/null | tr '\0' ' ' | grep -v 'plix_status_monitor\.sh'
 }
 
 rows=""
@@ -30,14 +30,21 @@ if [ -d "$packages" ]; then
         case $running in
             *"$packages/$name/"*) status=running ;;
         esac
-        rows="$rows$stamp,$(printf '%s' "$name" | tr ',' ' '),$status
+        # A comma in the name would shift the columns.
+        while :; do
+            case $name in
+                *,*) name="${name%%,*} ${name#*,}" ;;
+                *) break ;;
+            esac
+        done
+        rows="$rows$stamp,$name,$status
 "
     done
 fi
 [ -n "$rows" ] || rows="$stamp,,unknown
 "
 
-if [ ! -f "$file" ]; then
-    printf '%s\n' "Date,Time,Application,Status" >>"$file" || exit 1
-fi
+# A file left empty by a kill gets its header too; header and rows go out in one write.
+[ -s "$file" ] || rows="Date,Time,Application,Status
+$rows"
 printf '%s' "$rows" >>"$file"

@@ -36,7 +36,7 @@ for input in /sys/class/power_supply/*/power_now; do
 done
 [ -n "$rows" ] || exit 0
 
-if [ ! -f "$file" ]; then
-    printf '%s\n' "Date,Time,Source,Power (W)" >>"$file" || exit 1
-fi
+# A file left empty by a kill gets its header too; header and rows go out in one write.
+[ -s "$file" ] || rows="Date,Time,Source,Power (W)
+$rows"
 printf '%s' "$rows" >>"$file"

@@ -27,9 +27,11 @@ row=$(awk -v counters="$counters" -v stamp="$stamp" '
         print line
     }' "$source") || exit 1
 
-if [ ! -f "$file" ]; then
+# A file left empty by a kill gets its header too; header and row go out in one write.
+if [ ! -s "$file" ]; then
     header="Date,Time"
     for name in $counters; do header="$header,$name"; done
-    printf '%s\n' "$header" >>"$file" || exit 1
+    row="$header
+$row"
 fi
 printf '%s\n' "$row" >>"$file"

@@ -321,11 +321,13 @@ void supervise_session(const monitoring_session& session) {
 }  // namespace
 
 gboolean timer_callback(gpointer) {
+    csv_open_failures_collect();
     automatic_ptz_test_interval();
     MonitoringSession session = monitoring_session_load();
     if (monitoring_session_is_active(session.get())) {
         supervise_session(*session);
     }
+    csv_open_failures_report();
     if (++timer_count == kTimerCountWrap) {
         timer_count = 0;
     }
@@ -404,6 +406,7 @@ int kelvane_daemon_main(int argc, char** argv) {
         return 1;
     }
     arg_fremo_pass = std::move(*password);
+    log_mask_secrets({arg_fremo_pass, shell_escape_double_quoted(arg_fremo_pass)});
 
     log_version(restore_session());
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <glib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -677,6 +678,14 @@ void store_radar_data(const std::string& session_path) {
             continue;
         }
         std::string src = source + "/" + name;
+        // Anyone can plant a link in /tmp: its target must not reach the session, and so the
+        // archive sent to support.
+        struct stat st {};
+        if (lstat(src.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            log_msg(LOG_DEBUG, "Not copying '%s': not a regular file", src.c_str());
+            errno = 0;
+            continue;
+        }
         std::string dest = folder + "/" + name;
         if (data) {
             // Radar data files are final once written: one copy each.

@@ -1,5 +1,6 @@
 #include "lib/log.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -28,7 +29,26 @@ std::string format_v(const char* fmt, va_list args) {
     return text;
 }
 
-void emit(int level, const std::string& text) {
+std::vector<std::string>& secrets() {
+    static std::vector<std::string> s;
+    return s;
+}
+
+// A failed command is logged whole, credentials included, and the system log leaves the
+// device with every support export.
+std::string mask_secrets(std::string text) {
+    static constexpr std::string_view kMask = "********";
+    for (const std::string& secret : secrets()) {
+        for (size_t at = text.find(secret); at != std::string::npos;
+             at = text.find(secret, at + kMask.size())) {
+            text.replace(at, secret.size(), kMask);
+        }
+    }
+    return text;
+}
+
+void emit(int level, const std::string& raw) {
+    std::string text = mask_secrets(raw);
     if (sink()) {
         sink()(level, text);
     } else {
@@ -40,6 +60,14 @@ void emit(int level, const std::string& text) {
 
 void log_open() {
     openlog("", LOG_PID | LOG_CONS, LOG_USER);
+}
+
+void log_mask_secrets(std::vector<std::string> list) {
+    std::erase(list, std::string());
+    // Longest first, so that an escaped form is masked whole before the plain one inside it.
+    std::sort(list.begin(), list.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    secrets() = std::move(list);
 }
 
 void log_set_sink(LogSink s) {

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #define KELVANE_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
 
@@ -28,6 +29,10 @@ void log_gerror(GError** error);
 
 // The strerror text of errno, or "None" when errno is 0.
 const char* log_errno_text();
+
+// Shows each of `secrets` as "********" in every message from now on; given at start-up the
+// password and the forms it takes in command lines.
+void log_mask_secrets(std::vector<std::string> secrets);
 
 using LogSink = std::function<void(int level, const std::string& text)>;
 

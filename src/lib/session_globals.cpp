@@ -1,6 +1,7 @@
 #include "lib/session_globals.hpp"
 
 #include <cerrno>
+#include <climits>
 
 #include "lib/device.hpp"
 #include "lib/fileutil.hpp"
@@ -74,6 +75,15 @@ MonitoringSession monitoring_session_parse(std::FILE* state_file) {
     }
     session->session_path =
         str_join(*session->secondary_storage_path, *session->current_activity_folder);
+    // Nothing below such a path can be opened, and a command line built on it may be too long
+    // to start at all.
+    if (session->session_path->size() >= PATH_MAX) {
+        LOG_ERRNO(LOG_ERR,
+                  "Could not restore monitoring session: Session path too long (%zu characters, "
+                  "at most %d).",
+                  session->session_path->size(), PATH_MAX - 1);
+        return nullptr;
+    }
     return session;
 }
 

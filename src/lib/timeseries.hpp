@@ -1,5 +1,6 @@
 // The way every collector appends one sample to a CSV time series in a monitoring folder:
-// header first when the file is new, then the row; opened, written and closed in one call.
+// header first when the file is new or empty, then the row; opened, written and closed in one
+// call.
 #pragma once
 
 #include <functional>
@@ -8,15 +9,22 @@
 // "<session_path>/system_monitoring/<name>"
 std::string monitoring_folder(const std::string& session_path, const std::string& name);
 
-// Appends `row` to `file_path`, preceded by `header` when no regular file was there. Both are
-// written as they stand (line endings included). When the file can't be opened, logs
-// "Could not open file '%s'" with the caller's module and line and drops the sample.
+// Appends `row` to `file_path`, preceded by `header` when the file is new or empty, in one
+// write. Both are written as they stand (line endings included). When the file can't be
+// opened, logs "Could not open file '%s'" with the caller's module and line and drops the
+// sample; between csv_open_failures_collect and csv_open_failures_report only the first
+// failure of a folder and errno is logged.
 bool csv_append(const char* module, int line, const std::string& file_path,
                 const std::string& header, const std::string& row);
 
 // The same, with a row that is only worth reading from the device once the file is open.
 bool csv_append(const char* module, int line, const std::string& file_path,
                 const std::string& header, const std::function<std::string()>& make_row);
+
+// Brackets a tick: the failures csv_append did not log are then reported as one line per
+// folder and errno, "<n> more files in '<folder>' could not be opened (errno: <text>)".
+void csv_open_failures_collect();
+void csv_open_failures_report();
 
 // The date and time columns of a row ("2024-03-07,14:05:09"), empty when the time can't be had.
 std::string csv_timestamp();
