@@ -166,6 +166,9 @@ CsvTable csv_parse(std::string_view text) {
         std::string_view line = text.substr(pos, complete ? end - pos : std::string_view::npos);
         pos = complete ? end + 1 : text.size();
         ++line_no;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
         if (trim(line).empty()) {
             continue;
         }

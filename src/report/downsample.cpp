@@ -7,7 +7,8 @@ int downsample_x(std::int64_t t, std::int64_t t0, std::int64_t t1, int width) {
     if (t1 <= t0 || width <= 1) {
         return 0;
     }
-    std::int64_t x = (t - t0) * (width - 1) / (t1 - t0);
+    // Equal shares of the span per column; t1 falls into the last one.
+    std::int64_t x = (t - t0) * width / (t1 - t0 + 1);
     return static_cast<int>(std::clamp<std::int64_t>(x, 0, width - 1));
 }
 

@@ -61,7 +61,7 @@ void read_zip(const std::string& path, SessionFiles& out) {
         if (got < 0) {
             // A damaged entry still gives what came before the damage.
             out.problems.push_back(name + ": " + zip_file_strerror(file.get()) +
-                                   " (read what came before it)");
+                                   " (shown as far as it could be read; values may be damaged)");
         }
         out.files[name] = std::move(contents);
     }
