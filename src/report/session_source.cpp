@@ -1,6 +1,7 @@
 #include "report/session_source.hpp"
 
 #include <zip.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -26,11 +27,71 @@ std::string zip_error_text(int code) {
     return text;
 }
 
+std::uint32_t le(const std::string& d, std::size_t at, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) {
+        v = v << 8 | static_cast<unsigned char>(d[at + static_cast<std::size_t>(i)]);
+    }
+    return v;
+}
+
+// Inflates raw deflate data as far as it goes; false when it stops short of its end.
+bool inflate_raw(const std::string& in, std::string& out) {
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) {
+        return false;
+    }
+    std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, &inflateEnd);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    z.avail_in = static_cast<uInt>(in.size());
+    char buffer[65536];
+    int rc;
+    do {
+        z.next_out = reinterpret_cast<Bytef*>(buffer);
+        z.avail_out = sizeof buffer;
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.append(buffer, sizeof buffer - z.avail_out);
+    } while (rc == Z_OK && z.avail_in > 0);
+    return rc == Z_STREAM_END;
+}
+
+// An archive cut off in transfer has lost its central directory, but the entries before the
+// cut still stand behind their local headers.
+void salvage_zip(const std::string& path, const std::string& why, SessionFiles& out) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream whole;
+    whole << in.rdbuf();
+    std::string d = whole.str();
+    std::size_t found = 0;
+    for (std::size_t at = d.find("PK\x03\x04"); at != std::string::npos && at + 30 <= d.size();
+         at = d.find("PK\x03\x04", at + 4)) {
+        std::uint32_t method = le(d, at + 8, 2), size = le(d, at + 18, 4);
+        std::size_t name_len = le(d, at + 26, 2), start = at + 30 + name_len + le(d, at + 28, 2);
+        if (start > d.size() || (method != 0 && method != 8)) {
+            continue;
+        }
+        std::string name = d.substr(at + 30, name_len);
+        if (name.empty() || name.back() == '/') {
+            continue;
+        }
+        std::string data = d.substr(start, size), contents;
+        bool whole_entry = method == 0 ? data.size() == size : inflate_raw(data, contents);
+        out.files[name] = method == 0 ? data : contents;
+        ++found;
+        if (!whole_entry) {
+            out.problems.push_back(name + ": cut off, shown as far as it could be read");
+        }
+    }
+    out.problems.push_back(
+        fs::path(path).filename().string() + ": " + why +
+        (found > 0 ? "; " + std::to_string(found) + " entries read from what is left of it" : ""));
+}
+
 void read_zip(const std::string& path, SessionFiles& out) {
     int code = 0;
     std::unique_ptr<zip_t, ZipCloser> archive(zip_open(path.c_str(), ZIP_RDONLY, &code));
     if (!archive) {
-        out.problems.push_back(fs::path(path).filename().string() + ": " + zip_error_text(code));
+        salvage_zip(path, zip_error_text(code), out);
         return;
     }
     zip_int64_t n = zip_get_num_entries(archive.get(), 0);

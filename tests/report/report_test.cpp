@@ -189,6 +189,7 @@ TEST(ReportInput, WhatCannotBeReadIsListed) {
     write_file(dir + "/z/b.csv", good);
     run("cd " + q(dir) + " && zip -q0rX z.zip z");
     std::string zip = read_file(dir + "/z.zip").value_or("");
+    write_file(dir + "/cut.zip", zip.substr(0, zip.find("z/b.csv") + 7 + 20));
     zip[zip.find("z/b.csv") + 7 + 20] ^= 1;
     write_file(dir + "/z.zip", zip);
     const struct {
@@ -205,6 +206,9 @@ TEST(ReportInput, WhatCannotBeReadIsListed) {
           "blob.csv: binary content, not a CSV file",
           "data-series=\"system_monitoring/monitoring_load/load.csv\""}},
         {dir + "/z.zip", 0, {"b.csv: CRC error", "data-series=\"a.csv\""}},
+        {dir + "/cut.zip",
+         0,
+         {"z/b.csv: cut off", "2 entries read from what is left", "data-series=\"a.csv\""}},
     };
     for (const auto& c : cases) {
         auto [out, status] =
