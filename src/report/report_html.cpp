@@ -1,6 +1,7 @@
 #include "report/report_html.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -14,8 +15,9 @@ constexpr int kLabelWidth = 170;
 constexpr int kStripHeight = 40;
 constexpr int kStripGap = 18;
 constexpr int kStateHeight = 14;
+constexpr int kFlatHeight = 14;
 
-const char* const kPalette[] = {"#2e7d32", "#1565c0", "#ef6c00", "#6a1b9a", "#00838f",
+const char* const kPalette[] = {"#2e7d32", "#1565c0", "#9e9e9e", "#ef6c00", "#6a1b9a", "#00838f",
                                 "#ad1457", "#558b2f", "#4e342e", "#283593", "#9e9d24"};
 
 const char* const kStyle = R"(
@@ -28,6 +30,21 @@ svg{display:block;max-width:100%;height:auto}svg text{font:11px system-ui,sans-s
 .line{fill:none;stroke:#1565c0;stroke-width:1;stroke-linecap:round;stroke-linejoin:round}
 .frame{fill:#fafafa;stroke:#ddd}.gap{fill:#fde0dc}.tick{stroke:#bbb}details{margin:.3em 0}
 )";
+
+// One colour per state text across the page; trouble is always red.
+const char* state_colour(std::map<std::string, const char*>& page, const std::string& value) {
+    if (auto it = page.find(value); it != page.end()) {
+        return it->second;
+    }
+    std::string low;
+    for (char c : value) {
+        low += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    bool trouble = low.find("fail") != std::string::npos ||
+                   low.find("error") != std::string::npos || low.find("fault") != std::string::npos;
+    std::size_t n = page.size();
+    return page[value] = trouble ? "#c62828" : kPalette[n % std::size(kPalette)];
+}
 
 std::string esc(const std::string& s) {
     std::string out;
@@ -80,6 +97,22 @@ void gaps_svg(std::string& out, const SessionModel& m, const Axis& axis, int top
     }
 }
 
+// Height of a numeric strip: a series that never changes needs no room for a curve.
+int strip_height(const NumericLine& line) {
+    bool seen = false;
+    double v0 = 0;
+    for (const Point& p : line.points) {
+        if (!std::isnan(p.v)) {
+            if (seen && p.v != v0) {
+                return kStripHeight + kStripGap;
+            }
+            seen = true;
+            v0 = p.v;
+        }
+    }
+    return kFlatHeight + 6;
+}
+
 void numeric_svg(std::string& out, const SessionModel& m, const NumericLine& line, const Axis& axis,
                  int top) {
     double lo = INFINITY, hi = -INFINITY;
@@ -89,25 +122,30 @@ void numeric_svg(std::string& out, const SessionModel& m, const NumericLine& lin
             hi = std::max(hi, p.v);
         }
     }
-    int plot_top = top + 13;
+    bool flat = strip_height(line) != kStripHeight + kStripGap;
+    int plot_top = flat ? top : top + 13;
+    int height = flat ? kFlatHeight : kStripHeight;
     out += "<text x=\"0\" y=\"" + std::to_string(top + 10) + "\">" + esc(line.label) + "</text>";
     out += "<rect class=\"frame\" x=\"" + std::to_string(kLabelWidth) + "\" y=\"" +
            std::to_string(plot_top) + "\" width=\"" + std::to_string(kPlotWidth) + "\" height=\"" +
-           std::to_string(kStripHeight) + "\"/>";
-    gaps_svg(out, m, axis, plot_top, kStripHeight);
+           std::to_string(height) + "\"/>";
+    gaps_svg(out, m, axis, plot_top, height);
     if (std::isinf(lo)) {
         out += "<text x=\"" + std::to_string(kLabelWidth + 4) + "\" y=\"" +
-               std::to_string(plot_top + 24) + "\">no values</text>";
+               std::to_string(plot_top + 10) + "\">no values</text>";
         return;
     }
-    out += "<text x=\"0\" y=\"" + std::to_string(plot_top + 12) + "\">max " + num(hi) +
-           "</text><text x=\"0\" y=\"" + std::to_string(plot_top + kStripHeight - 2) + "\">min " +
-           num(lo) + "</text>";
+    if (flat) {
+        out += "<text x=\"" + std::to_string(kLabelWidth + kPlotWidth + 4) + "\" y=\"" +
+               std::to_string(top + 10) + "\">" + num(lo) + "</text>";
+    } else {
+        out += "<text x=\"0\" y=\"" + std::to_string(plot_top + 12) + "\">max " + num(hi) +
+               "</text><text x=\"0\" y=\"" + std::to_string(plot_top + kStripHeight - 2) +
+               "\">min " + num(lo) + "</text>";
+    }
     double span = hi > lo ? hi - lo : 1;
     double base = hi > lo ? lo : lo - 0.5;
-    auto y = [&](double v) {
-        return plot_top + kStripHeight - 2 - (v - base) / span * (kStripHeight - 4);
-    };
+    auto y = [&](double v) { return plot_top + height - 2 - (v - base) / span * (height - 4); };
     std::vector<Column> cols =
         downsample_minmax(line.points, axis.t0, axis.t1, kPlotWidth, kMaxGap);
     std::string d;
@@ -133,7 +171,8 @@ void numeric_svg(std::string& out, const SessionModel& m, const NumericLine& lin
 }
 
 void state_svg(std::string& out, const SessionModel& m, const StateLine& line, const Axis& axis,
-               int top, std::map<std::string, const char*>& colours) {
+               int top, std::map<std::string, const char*>& colours,
+               std::map<std::string, const char*>& page) {
     out += "<text x=\"0\" y=\"" + std::to_string(top + 11) + "\">" + esc(line.label) + "</text>";
     out += "<rect class=\"frame\" x=\"" + std::to_string(kLabelWidth) + "\" y=\"" +
            std::to_string(top) + "\" width=\"" + std::to_string(kPlotWidth) + "\" height=\"" +
@@ -151,8 +190,7 @@ void state_svg(std::string& out, const SessionModel& m, const StateLine& line, c
                                ? s[j].first
                                : s[j - 1].first + 120;
         if (!colours.count(s[i].second)) {
-            std::size_t n = colours.size();
-            colours[s[i].second] = kPalette[n % std::size(kPalette)];
+            colours[s[i].second] = state_colour(page, s[i].second);
         }
         int x0 = axis.x(s[i].first), x1 = axis.x(std::min(end, axis.t1));
         out += "<rect x=\"" + std::to_string(x0) + "\" y=\"" + std::to_string(top) + "\" width=\"" +
@@ -185,25 +223,28 @@ void time_axis_svg(std::string& out, const Axis& axis, int top) {
     }
 }
 
-void chart_html(std::string& out, const SessionModel& m, const Chart& c, const Axis& axis) {
-    int height = static_cast<int>(c.lines.size()) * (kStripHeight + kStripGap) +
-                 static_cast<int>(c.states.size()) * (kStateHeight + 6) + 30;
+void chart_html(std::string& out, const SessionModel& m, const Chart& c, const Axis& axis,
+                std::map<std::string, const char*>& page) {
+    int height = static_cast<int>(c.states.size()) * (kStateHeight + 6) + 30;
+    for (const NumericLine& line : c.lines) {
+        height += strip_height(line);
+    }
     std::map<std::string, const char*> colours;
     std::string body;
     int top = 0;
     for (const StateLine& s : c.states) {
-        state_svg(body, m, s, axis, top, colours);
+        state_svg(body, m, s, axis, top, colours, page);
         top += kStateHeight + 6;
     }
     for (const NumericLine& line : c.lines) {
         numeric_svg(body, m, line, axis, top);
-        top += kStripHeight + kStripGap;
+        top += strip_height(line);
     }
     time_axis_svg(body, axis, top + 4);
     out += "<figure class=\"chart\" data-series=\"" + esc(c.path) + "\"><figcaption>" +
            esc(c.path) + "</figcaption><svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-           std::to_string(kLabelWidth + kPlotWidth + 10) + "\" height=\"" + std::to_string(height) +
-           "\" viewBox=\"0 0 " + std::to_string(kLabelWidth + kPlotWidth + 10) + " " +
+           std::to_string(kLabelWidth + kPlotWidth + 60) + "\" height=\"" + std::to_string(height) +
+           "\" viewBox=\"0 0 " + std::to_string(kLabelWidth + kPlotWidth + 60) + " " +
            std::to_string(height) + "\">" + body + "</svg>";
     if (!colours.empty()) {
         out += "<div>";
@@ -258,12 +299,13 @@ std::string report_html_render(const SessionModel& m) {
     // A session of a single instant still gets a readable axis.
     Axis axis{m.t0 - (m.t1 - m.t0 < 120 ? 60 : 0), m.t1 + (m.t1 - m.t0 < 120 ? 60 : 0)};
     std::string folder = "\x01";
+    std::map<std::string, const char*> page;
     for (const Chart& c : m.charts) {
         if (c.folder != folder) {
             folder = c.folder;
             out += "<h2>" + esc(folder) + "</h2>\n";
         }
-        chart_html(out, m, c, axis);
+        chart_html(out, m, c, axis, page);
     }
     out += "</body></html>\n";
     return out;

@@ -20,16 +20,62 @@ const char* const kFolderOrder[] = {
     "monitoring_onvif",   "monitoring_interrupts"};
 
 // Files whose rows are per zone, source, application or rank, and columns not worth a chart.
+bool ends_with_folder(const std::string& folder, const std::string& name);
+
 struct FileShape {
     const char* file;
     std::vector<std::string> keys, ignored;
+    // Which (column, key) pairs deserve a chart; all when unset.
+    bool (*keep)(const std::string& column, const std::string& key);
 };
 const FileShape kShapes[] = {
-    {"buddyinfo.csv", {"ZONE"}, {}},
-    {"topstatus.csv", {"Order", "Rank"}, {"PID", "PPID", "User", "State", "VSZ", "Command"}},
-    {"plix_status.csv", {"Application"}, {}},
-    {"power.csv", {"Source"}, {}},
+    // Fragmentation shows in the totals; the zones only repeat them.
+    {"buddyinfo.csv",
+     {"ZONE"},
+     {},
+     [](const std::string&, const std::string& key) { return key == "Total"; }},
+    // The CPU ranking's CPU shares and the memory ranking's memory shares.
+    {"topstatus.csv",
+     {"Order", "Rank"},
+     {"PID", "PPID", "User", "State", "VSZ", "Command"},
+     [](const std::string& column, const std::string& key) {
+         return (column == "%CPU" && key.rfind("cpu", 0) == 0) ||
+                (column == "%VSZ" && key.rfind("memory", 0) == 0);
+     }},
+    {"plix_status.csv", {"Application"}, {}, nullptr},
+    {"power.csv", {"Source"}, {}, nullptr},
 };
+
+// Counters that only grow since boot: their change per minute is what tells something.
+bool is_counter(const std::string& path, const std::string& column) {
+    std::string folder = path.substr(0, path.rfind('/'));
+    return (ends_with_folder(folder, "monitoring_network") && !path.ends_with("/network.csv")) ||
+           path.ends_with("/pagefaults.csv") ||
+           (path.ends_with("/vmstatus.csv") && column.rfind("nr_", 0) != 0);
+}
+
+// Change per minute between neighbouring samples; a counter that went back (a reboot, a wrap)
+// or a pause in collection gives no value there. Nothing when no two samples are apart in time.
+bool to_rate(std::vector<Point>& points) {
+    std::vector<Point> rates;
+    bool any = false;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        double rate = std::nan("");
+        if (i > 0) {
+            std::int64_t dt = points[i].t - points[i - 1].t;
+            double dv = points[i].v - points[i - 1].v;
+            if (dt > 0 && dt <= kMaxGap && dv >= 0) {
+                rate = dv * 60.0 / static_cast<double>(dt);
+                any = true;
+            }
+        }
+        rates.push_back({points[i].t, rate});
+    }
+    if (any) {
+        points = std::move(rates);
+    }
+    return any;
+}
 
 std::string folder_of(const std::string& path) {
     auto slash = path.rfind('/');
@@ -54,6 +100,10 @@ std::size_t folder_rank(const std::string& folder) {
         }
     }
     return n;
+}
+
+bool ends_with_folder(const std::string& folder, const std::string& name) {
+    return folder == name || folder.ends_with("/" + name);
 }
 
 bool ends_with(const std::string& s, const std::string& suffix) {
@@ -118,6 +168,7 @@ Chart chart_from_table(const std::string& path, const CsvTable& table,
         row_key.push_back(key);
     }
     std::size_t odd_cells = 0;
+    std::string group;
     for (std::size_t c = 0; c < table.header.size(); ++c) {
         if (skip[c]) {
             continue;
@@ -132,8 +183,18 @@ Chart chart_from_table(const std::string& path, const CsvTable& table,
         // A stray word in a column of numbers is a bad cell, not a state.
         bool is_numeric = filled > 0 ? numeric * 10 >= filled * 9 : true;
         odd_cells += is_numeric ? filled - numeric : 0;
+        // "Receive: bytes, compressed, ..., Transmit: bytes, ...": later names belong to the group.
+        std::string name = table.header[c];
+        if (auto colon = name.find(": "); colon != std::string::npos) {
+            group = name.substr(0, colon + 2);
+        } else {
+            name = group + name;
+        }
         for (const std::string& key : key_order) {
-            std::string label = table.header[c] + (key.empty() ? "" : " (" + key + ")");
+            if (shape && shape->keep && !shape->keep(table.header[c], key)) {
+                continue;
+            }
+            std::string label = name + (key.empty() ? "" : " (" + key + ")");
             if (is_numeric) {
                 NumericLine line{label, {}};
                 bool any = false;
@@ -148,6 +209,9 @@ Chart chart_from_table(const std::string& path, const CsvTable& table,
                 if (any || keys.empty()) {
                     std::stable_sort(line.points.begin(), line.points.end(),
                                      [](const Point& a, const Point& b) { return a.t < b.t; });
+                    if (is_counter(path, table.header[c]) && to_rate(line.points)) {
+                        line.label += " per minute";
+                    }
                     chart.lines.push_back(std::move(line));
                 }
             } else {
@@ -162,6 +226,12 @@ Chart chart_from_table(const std::string& path, const CsvTable& table,
                 chart.states.push_back(std::move(line));
             }
         }
+    }
+    chart.recreated = table.repeated_headers;
+    if (table.untimed_rows > 0) {
+        problems.push_back(
+            path + ": " + std::to_string(table.untimed_rows) +
+            " row(s) without a time stamp left out (the device clock could not be read)");
     }
     if (table.broken_rows > 0) {
         problems.push_back(path + ": " + std::to_string(table.broken_rows) +
@@ -258,6 +328,12 @@ void find_standouts(SessionModel& m) {
     if (!std::isnan(bandwidth.value)) {
         m.findings.push_back({bandwidth.t, "Highest network bandwidth: " +
                                                number_text(bandwidth.value) + " Mbit/s"});
+    }
+    for (const Chart& c : m.charts) {
+        if (c.recreated > 0) {
+            m.findings.push_back({-1, c.path + " was created anew " + std::to_string(c.recreated) +
+                                          " time(s) during the session (its header comes again)"});
+        }
     }
     for (const auto& [from, to] : m.gaps) {
         m.findings.push_back(

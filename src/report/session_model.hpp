@@ -25,6 +25,7 @@ struct Chart {
     std::string folder;
     std::vector<NumericLine> lines;
     std::vector<StateLine> states;
+    std::size_t recreated = 0;  // times the header came again
 };
 
 struct Finding {
