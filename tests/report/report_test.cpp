@@ -101,10 +101,9 @@ class SessionReport : public ::testing::Test {
             while (g_source_remove_by_user_data(nullptr)) {
             }
             // The helper scripts run in the background; pack only what they finished.
-            wait_until([] {
-                return run("ps -eo args | grep -c '[s]ystem_monitoring/monitoring_'").first ==
-                       "0\n";
-            });
+            // (The bracket keeps the pattern from matching the shell that runs pgrep.)
+            std::string p = session.session_path;
+            wait_until([&] { return run("pgrep -f " + q("[/]" + p.substr(1))).second == 1; });
         }
         zip = session.session_path + ".zip";
         run("cd " + q(session.storage_root) + " && zip -qr " + q(zip) + " " + q(session.folder));
