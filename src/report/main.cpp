@@ -40,7 +40,9 @@ int main(int argc, char** argv) {
         if (in.filename().empty()) {
             in = in.parent_path();
         }
-        output = (in.parent_path() / in.stem()).string() + ".html";
+        std::error_code ec;
+        std::string name = fs::is_directory(in, ec) ? in.filename().string() : in.stem().string();
+        output = (in.parent_path() / name).string() + ".html";
     }
     SessionModel model = session_model_build(std::move(files));
     std::string html = report_html_render(model);

@@ -356,11 +356,11 @@ void find_end(SessionModel& m, const std::string& signature) {
             end_line = value;
         }
     }
-    if (!stop.empty()) {
-        m.findings.push_back({-1, "The daemon ended the session at " + stop +
-                                      " (storage nearly full, or the session was stopped)"});
-    } else if (!end_line.empty()) {
-        m.findings.push_back({-1, "The session ended at " + end_line});
+    // The daemon ends a session only when its storage fills up.
+    std::string why = ": its storage was 90 % full, or its usage could not be read";
+    if (!stop.empty() || !end_line.empty()) {
+        m.findings.push_back(
+            {-1, "The daemon ended the session at " + (stop.empty() ? end_line : stop) + why});
     } else {
         m.findings.push_back({-1,
                               "No stop time: the session was still running when copied, or "

@@ -27,8 +27,8 @@ TEST(SessionModel, FindingsAndCounterRates) {
                             "2024-03-07 14:02:00 Highest load average (1 min): 3.5",
                             "2024-03-07 14:04:00 No data for 26 minutes, until 2024-03-07 14:30:00 "
                             "(collection stopped: storage lost or daemon not running)",
-                            "The daemon ended the session at Thu Mar  7 15:00:00 CET 2024 (storage "
-                            "nearly full, or the session was stopped)"}));
+                            "The daemon ended the session at Thu Mar  7 15:00:00 CET 2024: its "
+                            "storage was 90 % full, or its usage could not be read"}));
     // Charts follow the collection order: load before network before environment.
     ASSERT_EQ(m.charts.size(), 3u);
     const Chart& eth0 = m.charts[1];
