@@ -183,12 +183,17 @@ Chart chart_from_table(const std::string& path, const CsvTable& table,
         // A stray word in a column of numbers is a bad cell, not a state.
         bool is_numeric = filled > 0 ? numeric * 10 >= filled * 9 : true;
         odd_cells += is_numeric ? filled - numeric : 0;
-        // "Receive: bytes, compressed, ..., Transmit: bytes, ...": later names belong to the group.
+        // "Receive: bytes, compressed, ..., Transmit: bytes, ..., Failed packages total (receive)":
+        // the bare metric names belong to the group before them.
         std::string name = table.header[c];
         if (auto colon = name.find(": "); colon != std::string::npos) {
             group = name.substr(0, colon + 2);
-        } else {
+        } else if (std::all_of(name.begin(), name.end(), [](char ch) {
+                       return std::islower(static_cast<unsigned char>(ch)) != 0;
+                   })) {
             name = group + name;
+        } else {
+            group.clear();
         }
         for (const std::string& key : key_order) {
             if (shape && shape->keep && !shape->keep(table.header[c], key)) {

@@ -13,8 +13,9 @@ TEST(SessionModel, FindingsAndCounterRates) {
     files.files["system_monitoring/monitoring_load/load.csv"] =
         "Date,Time,Load average (1 min)\r\n2024-03-07,14:00:00,0.5\r\n2024-03-07,14:02:00,3.5\r\n";
     files.files["system_monitoring/monitoring_network/eth0.csv"] =
-        "Date, Time, Receive: bytes, Transmit: bytes\n2024-03-07,14:00:00,1000,5\n"
-        "2024-03-07,14:02:00,7000,5\n2024-03-07,14:04:00,500,5\n2024-03-07,14:30:00,900,5\n";
+        "Date, Time, Receive: bytes, Transmit: bytes, errs, Failed packages total (receive)\n"
+        "2024-03-07,14:00:00,1000,5,0,0\n2024-03-07,14:02:00,7000,5,0,0\n"
+        "2024-03-07,14:04:00,500,5,0,0\n2024-03-07,14:30:00,900,5,0,0\n";
     files.files["system_monitoring/monitoring_environment/Fan_0.csv"] =
         "Date, Time, Fan status\n2024-03-07,14:00:00,running\n2024-03-07,14:02:00,failed\n";
     SessionModel m = session_model_build(files);
@@ -32,9 +33,10 @@ TEST(SessionModel, FindingsAndCounterRates) {
     // Charts follow the collection order: load before network before environment.
     ASSERT_EQ(m.charts.size(), 3u);
     const Chart& eth0 = m.charts[1];
-    ASSERT_EQ(eth0.lines.size(), 2u);
+    ASSERT_EQ(eth0.lines.size(), 4u);
     EXPECT_EQ(eth0.lines[0].label, "Receive: bytes per minute");
-    EXPECT_EQ(eth0.lines[1].label, "Transmit: bytes per minute");
+    EXPECT_EQ(eth0.lines[2].label, "Transmit: errs per minute");
+    EXPECT_EQ(eth0.lines[3].label, "Failed packages total (receive) per minute");
     const auto& p = eth0.lines[0].points;
     ASSERT_EQ(p.size(), 4u);
     // Nothing before the first sample, across the counter's reset, or across the pause.
