@@ -115,8 +115,9 @@ int csv_column(const std::vector<std::string>& header, std::string_view name) {
     for (std::size_t i = 0; i < header.size(); ++i) {
         const std::string& h = header[i];
         if (h.size() == name.size() &&
-            std::equal(h.begin(), h.end(), name.begin(),
-                       [](char a, char b) { return std::tolower(a) == std::tolower(b); })) {
+            std::equal(h.begin(), h.end(), name.begin(), [](unsigned char a, unsigned char b) {
+                return std::tolower(a) == std::tolower(b);
+            })) {
             return static_cast<int>(i);
         }
     }
