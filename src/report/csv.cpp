@@ -39,10 +39,6 @@ std::int64_t days_from_civil(std::int64_t y, int m, int d) {
     return era * 146097 + doe - 719468;
 }
 
-bool is_header(const std::vector<std::string>& cells, const std::vector<std::string>& header) {
-    return cells == header;
-}
-
 }  // namespace
 
 std::optional<std::vector<std::string>> csv_split(std::string_view line) {
@@ -191,7 +187,7 @@ CsvTable csv_parse(std::string_view text) {
             problem("a quote is not closed");
             continue;
         }
-        if (is_header(*cells, table.header)) {
+        if (*cells == table.header) {
             ++table.repeated_headers;
             continue;
         }

@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <map>
 #include <set>
 
@@ -18,64 +17,6 @@ const char* const kFolderOrder[] = {
     "monitoring_meminfo", "monitoring_plix",      "monitoring_network",   "monitoring_environment",
     "monitoring_self",    "monitoring_streams",   "monitoring_radar",     "monitoring_basic",
     "monitoring_onvif",   "monitoring_interrupts"};
-
-// Files whose rows are per zone, source, application or rank, and columns not worth a chart.
-bool ends_with_folder(const std::string& folder, const std::string& name);
-
-struct FileShape {
-    const char* file;
-    std::vector<std::string> keys, ignored;
-    // Which (column, key) pairs deserve a chart; all when unset.
-    bool (*keep)(const std::string& column, const std::string& key);
-};
-const FileShape kShapes[] = {
-    // Fragmentation shows in the totals; the zones only repeat them.
-    {"buddyinfo.csv",
-     {"ZONE"},
-     {},
-     [](const std::string&, const std::string& key) { return key == "Total"; }},
-    // The CPU ranking's CPU shares and the memory ranking's memory shares.
-    {"topstatus.csv",
-     {"Order", "Rank"},
-     {"PID", "PPID", "User", "State", "VSZ", "Command"},
-     [](const std::string& column, const std::string& key) {
-         return (column == "%CPU" && key.rfind("cpu", 0) == 0) ||
-                (column == "%VSZ" && key.rfind("memory", 0) == 0);
-     }},
-    {"plix_status.csv", {"Application"}, {}, nullptr},
-    {"power.csv", {"Source"}, {}, nullptr},
-};
-
-// Counters that only grow since boot: their change per minute is what tells something.
-bool is_counter(const std::string& path, const std::string& column) {
-    std::string folder = path.substr(0, path.rfind('/'));
-    return (ends_with_folder(folder, "monitoring_network") && !path.ends_with("/network.csv")) ||
-           path.ends_with("/pagefaults.csv") ||
-           (path.ends_with("/vmstatus.csv") && column.rfind("nr_", 0) != 0);
-}
-
-// Change per minute between neighbouring samples; a counter that went back (a reboot, a wrap)
-// or a pause in collection gives no value there. Nothing when no two samples are apart in time.
-bool to_rate(std::vector<Point>& points) {
-    std::vector<Point> rates;
-    bool any = false;
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        double rate = std::nan("");
-        if (i > 0) {
-            std::int64_t dt = points[i].t - points[i - 1].t;
-            double dv = points[i].v - points[i - 1].v;
-            if (dt > 0 && dt <= kMaxGap && dv >= 0) {
-                rate = dv * 60.0 / static_cast<double>(dt);
-                any = true;
-            }
-        }
-        rates.push_back({points[i].t, rate});
-    }
-    if (any) {
-        points = std::move(rates);
-    }
-    return any;
-}
 
 std::string folder_of(const std::string& path) {
     auto slash = path.rfind('/');
@@ -102,10 +43,6 @@ std::size_t folder_rank(const std::string& folder) {
     return n;
 }
 
-bool ends_with_folder(const std::string& folder, const std::string& name) {
-    return folder == name || folder.ends_with("/" + name);
-}
-
 bool ends_with(const std::string& s, const std::string& suffix) {
     return s.size() >= suffix.size() &&
            s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -116,6 +53,61 @@ std::string lower(std::string s) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return s;
+}
+
+// Files whose rows are per zone, source, application or rank, and columns not worth a chart.
+struct FileShape {
+    const char* file;
+    std::vector<std::string> keys, ignored;
+    // Which (column, key) pairs deserve a chart; all when unset.
+    bool (*keep)(const std::string& column, const std::string& key);
+};
+const FileShape kShapes[] = {
+    // Fragmentation shows in the totals; the zones only repeat them.
+    {"buddyinfo.csv",
+     {"ZONE"},
+     {},
+     [](const std::string&, const std::string& key) { return key == "Total"; }},
+    // The CPU ranking's CPU shares and the memory ranking's memory shares.
+    {"topstatus.csv",
+     {"Order", "Rank"},
+     {"PID", "PPID", "User", "State", "VSZ", "Command"},
+     [](const std::string& column, const std::string& key) {
+         return (column == "%CPU" && key.rfind("cpu", 0) == 0) ||
+                (column == "%VSZ" && key.rfind("memory", 0) == 0);
+     }},
+    {"plix_status.csv", {"Application"}, {}, nullptr},
+    {"power.csv", {"Source"}, {}, nullptr},
+};
+
+// Counters that only grow since boot: their change per minute is what tells something.
+bool is_counter(const std::string& path, const std::string& column) {
+    std::string base = base_of(path);
+    return (folder_of(path) == "monitoring_network" && base != "network.csv") ||
+           base == "pagefaults.csv" || (base == "vmstatus.csv" && column.rfind("nr_", 0) != 0);
+}
+
+// Change per minute between neighbouring samples; a counter that went back (a reboot, a wrap)
+// or a pause in collection gives no value there. Nothing when no two samples are apart in time.
+bool to_rate(std::vector<Point>& points) {
+    std::vector<Point> rates;
+    bool any = false;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        double rate = std::nan("");
+        if (i > 0) {
+            std::int64_t dt = points[i].t - points[i - 1].t;
+            double dv = points[i].v - points[i - 1].v;
+            if (dt > 0 && dt <= kMaxGap && dv >= 0) {
+                rate = dv * 60.0 / static_cast<double>(dt);
+                any = true;
+            }
+        }
+        rates.push_back({points[i].t, rate});
+    }
+    if (any) {
+        points = std::move(rates);
+    }
+    return any;
 }
 
 std::string number_text(double v) {
