@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "report/downsample.hpp"
 
@@ -14,9 +15,8 @@ struct Case {
     std::vector<Column> expected;
 };
 
-bool same(const Column& a, const Column& b) {
-    return a.x == b.x && a.first == b.first && a.min == b.min && a.max == b.max &&
-           a.last == b.last && a.starts_run == b.starts_run;
+auto fields(const Column& c) {
+    return std::tie(c.x, c.first, c.min, c.max, c.last, c.starts_run);
 }
 
 }  // namespace
@@ -55,7 +55,7 @@ TEST(DownsampleMinMax, Columns) {
         auto got = downsample_minmax(c.points, c.t0, c.t1, c.width, 300);
         ASSERT_EQ(got.size(), c.expected.size()) << c.what;
         for (std::size_t i = 0; i < got.size(); ++i) {
-            EXPECT_TRUE(same(got[i], c.expected[i])) << c.what << " column " << i;
+            EXPECT_TRUE(fields(got[i]) == fields(c.expected[i])) << c.what << " column " << i;
         }
     }
 }

