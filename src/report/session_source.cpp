@@ -3,6 +3,8 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <cctype>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -11,6 +13,34 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// A week of samples is far below this; anything larger is no CSV of a session.
+constexpr std::uint64_t kMaxFileSize = 64u << 20;
+
+// Only tables and the session's own text files are read; snapshots (server reports can be
+// large) are only listed, so memory stays small.
+bool wanted(const std::string& name) {
+    std::string base = name.substr(name.rfind('/') + 1);
+    std::string tail = base.size() >= 4 ? base.substr(base.size() - 4) : "";
+    for (char& c : tail) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return tail == ".csv" || base == "Session_Information.txt" || base == ".signature";
+}
+
+// Keeps the name of a file that is not read, or says why a wanted one is not.
+bool skip(const std::string& name, std::uint64_t size, SessionFiles& out) {
+    if (!wanted(name)) {
+        out.files[name];
+        return true;
+    }
+    if (size > kMaxFileSize) {
+        out.problems.push_back(name + ": " + std::to_string(size >> 20) +
+                               " MB, too large for a file of a session");
+        return true;
+    }
+    return false;
+}
 
 struct ZipCloser {
     void operator()(zip_t* z) const { zip_discard(z); }
@@ -71,7 +101,7 @@ void salvage_zip(const std::string& path, const std::string& why, SessionFiles& 
             continue;
         }
         std::string name = d.substr(at + 30, name_len);
-        if (name.empty() || name.back() == '/') {
+        if (name.empty() || name.back() == '/' || skip(name, le(d, at + 22, 4), out)) {
             continue;
         }
         std::string data = d.substr(start, size), contents;
@@ -104,7 +134,8 @@ void read_zip(const std::string& path, SessionFiles& out) {
             continue;
         }
         std::string name = st.name;
-        if (name.empty() || name.back() == '/') {
+        if (name.empty() || name.back() == '/' ||
+            skip(name, (st.valid & ZIP_STAT_SIZE) ? st.size : 0, out)) {
             continue;
         }
         std::unique_ptr<zip_file_t, ZipFileCloser> file(
@@ -132,13 +163,18 @@ void read_folder(const std::string& path, SessionFiles& out) {
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::end(it);
          it.increment(ec)) {
-        if (!it->is_regular_file(ec)) {
+        // A file that vanishes or a dangling link must not end the walk.
+        std::error_code file_ec;
+        if (!it->is_regular_file(file_ec)) {
+            continue;
+        }
+        std::string rel = fs::relative(it->path(), path, file_ec).generic_string();
+        if (skip(rel, it->file_size(file_ec), out)) {
             continue;
         }
         std::ifstream in(it->path(), std::ios::binary);
         std::ostringstream contents;
         contents << in.rdbuf();
-        std::string rel = fs::relative(it->path(), path, ec).generic_string();
         if (!in) {
             out.problems.push_back(rel + ": could not be read");
             continue;
