@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <string_view>
 
 #include "report/csv.hpp"
 
@@ -17,6 +18,7 @@ constexpr int kStripGap = 18;
 constexpr int kStateHeight = 14;
 constexpr int kFlatHeight = 14;
 
+const char* const kTrouble = "#c62828";
 const char* const kPalette[] = {"#2e7d32", "#1565c0", "#9e9e9e", "#ef6c00", "#6a1b9a", "#00838f",
                                 "#ad1457", "#558b2f", "#4e342e", "#283593", "#9e9d24"};
 
@@ -43,7 +45,7 @@ const char* state_colour(std::map<std::string, const char*>& page, const std::st
     bool trouble = low.find("fail") != std::string::npos ||
                    low.find("error") != std::string::npos || low.find("fault") != std::string::npos;
     std::size_t n = page.size();
-    return page[value] = trouble ? "#c62828" : kPalette[n % std::size(kPalette)];
+    return page[value] = trouble ? kTrouble : kPalette[n % std::size(kPalette)];
 }
 
 std::string esc(const std::string& s) {
@@ -179,6 +181,7 @@ void state_svg(std::string& out, const SessionModel& m, const StateLine& line, c
            std::to_string(kStateHeight) + "\"/>";
     gaps_svg(out, m, axis, top, kStateHeight);
     const auto& s = line.samples;
+    int drawn_to = -1;
     for (std::size_t i = 0; i < s.size();) {
         std::size_t j = i + 1;
         // A run lasts while the value stays and no collection pause breaks it.
@@ -193,6 +196,14 @@ void state_svg(std::string& out, const SessionModel& m, const StateLine& line, c
             colours[s[i].second] = state_colour(page, s[i].second);
         }
         int x0 = axis.x(s[i].first), x1 = axis.x(std::min(end, axis.t1));
+        // Runs within a pixel already drawn add nothing but bytes, unless they are trouble.
+        bool trouble = std::string_view(colours[s[i].second]) == kTrouble;
+        int right = std::max(x1, x0 + 1);
+        if (right <= drawn_to && !trouble) {
+            i = j;
+            continue;
+        }
+        drawn_to = std::max(drawn_to, right);
         out += "<rect x=\"" + std::to_string(x0) + "\" y=\"" + std::to_string(top) + "\" width=\"" +
                std::to_string(std::max(1, x1 - x0)) + "\" height=\"" +
                std::to_string(kStateHeight) + "\" fill=\"" + colours[s[i].second] + "\"><title>" +
