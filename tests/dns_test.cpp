@@ -5,12 +5,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 
 #include "lib/sysutil.hpp"
 #include "support/transcript.hpp"
 
-#define LOG_MODULE "tests/dns_test"
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -41,21 +42,14 @@ TEST(Dns, ReportsWhatTheResolverAnswers) {
         GTEST_SKIP() << "nss_wrapper is a library of this machine and cannot be preloaded into a "
                         "test binary that runs under an emulator";
     }
-    std::string self(4096, '\0');
-    self.resize(static_cast<size_t>(
-        std::max<ssize_t>(0, readlink("/proc/self/exe", self.data(), self.size()))));
-    const char* asan = getenv("ASAN_OPTIONS");
+    DeviceRoot dev;
     // ASan wants to be the first preloaded library; here it comes second.
-    Pipe child = PIPE_OPEN("LD_PRELOAD=libnss_wrapper.so NSS_WRAPPER_HOSTS='" KELVANE_TEST_DATA
-                           "dns/hosts' KELVANE_DNS_CASES='" KELVANE_TEST_DATA
-                           "dns/cases.txt' ASAN_OPTIONS='" +
-                           shell_escape_single_quoted(std::string(asan != nullptr ? asan : "") +
-                                                      ":verify_asan_link_order=0") +
-                           "' '" + shell_escape_single_quoted(self) + "'");
-    std::string transcript;
-    for (int c; (c = std::fgetc(child.get())) != EOF;) {
-        transcript += static_cast<char>(c);
-    }
-    EXPECT_EQ(pipe_close(child), 0);
+    EXPECT_TRUE(
+        ovra_system("LD_PRELOAD=libnss_wrapper.so NSS_WRAPPER_HOSTS='" KELVANE_TEST_DATA
+                    "dns/hosts' KELVANE_DNS_CASES='" KELVANE_TEST_DATA
+                    "dns/cases.txt' ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\" '" +
+                    shell_escape_single_quoted(fs::read_symlink("/proc/self/exe").string()) +
+                    "' > '" + shell_escape_single_quoted(dev.path("/answers")) + "'"));
+    std::string transcript = read_file(dev.path("/answers")).value_or("");
     EXPECT_EQ(transcript, test_data("dns/cases.expected"));
 }

@@ -18,6 +18,14 @@ inline std::string test_data(const std::string& name) {
     return text.value_or("");
 }
 
+// What `answer` writes to standard output.
+template <typename F>
+std::string printed(F answer) {
+    testing::internal::CaptureStdout();
+    answer();
+    return testing::internal::GetCapturedStdout();
+}
+
 // One "level text" line per message logged so far, source lines shown as "L"; the capture starts
 // again empty.
 inline std::string take_log(LogCapture& log) {
