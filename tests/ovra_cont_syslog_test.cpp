@@ -67,12 +67,7 @@ TEST_F(ContSyslog, CapturesNewLinesAndMergesMissedOnesOnResume) {
     EXPECT_TRUE(logged("error.log", "alpha error\n", "charlie info\nalpha error\n"));
     EXPECT_TRUE(logged("warning.log", "bravo\n", "charlie info\nalpha error\nbravo\n"));
     ovra_cont_syslog_stop(pid);
-    ovra_cont_syslog_stop(pid);
-    const std::string id = std::to_string(pid);
-    EXPECT_EQ(take_log(log), "7 Successfully sent SIGTERM to pid " + id +
-                                 "\n3 (lib/ovra_cont_syslog:L, errno: No such process) Could not "
-                                 "send SIGTERM to pid " +
-                                 id + "\n");
+    EXPECT_EQ(take_log(log), "7 Successfully sent SIGTERM to pid " + std::to_string(pid) + "\n");
 
     // Missed while stopped, or already captured: each line once, in sorted order.
     std::ofstream(dev.path("/var/log/info.log"), std::ios::app) << "foxtrot missed\n";
@@ -90,20 +85,18 @@ TEST_F(ContSyslog, CapturesNewLinesAndMergesMissedOnesOnResume) {
 TEST_F(ContSyslog, RefusedPathsAndIdsChangeNothing) {
     write_file(dev.path("/elsewhere"), "kept\n");
     fs::create_symlink(dev.path("/elsewhere"), capture);
-    const std::string missing_dir = dev.path("/no such dir/capture");
-    for (const std::string& path : {capture, missing_dir}) {
-        // The child gives up by itself: had it followed the link, tail would be running.
-        pid_t pid = ovra_cont_syslog_start(path.c_str());
-        std::string stat = "/proc/" + std::to_string(pid) + "/stat";
-        EXPECT_TRUE(wait_until(
-            [&] { return read_file(stat).value_or("").find(") Z ") != std::string::npos; }));
-        ovra_cont_syslog_stop(pid);
-    }
+    // The child gives up by itself: had it followed the link, tail would be running.
+    pid_t pid = ovra_cont_syslog_start(capture.c_str());
+    std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+    EXPECT_TRUE(
+        wait_until([&] { return read_file(stat).value_or("").find(") Z ") != std::string::npos; }));
+    ovra_cont_syslog_stop(pid);
     EXPECT_EQ(read_file(dev.path("/elsewhere")), "kept\n");
-    EXPECT_FALSE(fs::exists(dev.path("/no such dir")));
 
     // A merge that cannot write still starts the capture; with the logs gone it still merges.
+    const std::string missing_dir = dev.path("/no such dir/capture");
     ovra_cont_syslog_stop(ovra_cont_syslog_resume(missing_dir.c_str()));
+    EXPECT_FALSE(fs::exists(dev.path("/no such dir")));
     fs::remove_all(dev.path("/var/log"));
     ovra_cont_syslog_stop(ovra_cont_syslog_resume(dev.path("/capture dir/fresh").c_str()));
     EXPECT_TRUE(fs::exists(dev.path("/capture dir/fresh")));
