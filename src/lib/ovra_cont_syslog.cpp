@@ -33,11 +33,11 @@ std::string log_file(const char* name) {
     if (dup2(fd, STDOUT_FILENO) < 0 || dup2(fd, STDERR_FILENO) < 0) {
         _exit(1);
     }
-    if (fd > STDERR_FILENO) {
-        close(fd);
-    } else {
+    if (fd == STDOUT_FILENO || fd == STDERR_FILENO) {
         // Opened onto 1 or 2 itself: dup2 left the close-on-exec flag in place.
         fcntl(fd, F_SETFD, 0);
+    } else {
+        close(fd);
     }
     execv(tail, argv);
     _exit(0);
