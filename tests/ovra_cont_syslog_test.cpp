@@ -1,0 +1,117 @@
+#include "lib/ovra_cont_syslog.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "support/transcript.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Polls `done`; the deadline only keeps a broken capture from hanging the suite.
+bool wait_until(const std::function<bool()>& done) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+}
+
+// tail sets up its watch only after it has opened each log at its end: from then on every
+// appended line is captured, and no earlier one.
+bool following(pid_t pid) {
+    std::error_code ec;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        if (fs::read_symlink(fd.path(), ec) == "anon_inode:inotify") {
+            return true;
+        }
+    }
+    return false;
+}
+
+class ContSyslog : public ::testing::Test {
+  protected:
+    ContSyslog() {
+        dev.link("/usr/bin/tail", "/usr/bin/tail");
+        dev.write("/var/log/error.log", "delta error before\n");
+        dev.write("/var/log/warning.log", "echo warning before\n");
+        dev.write("/var/log/info.log", "");
+        make_dirs(dev.path("/capture dir"));
+    }
+
+    // Appends `line` to a log; true when the capture then reads `expected`.
+    bool logged(const char* name, const std::string& line, const std::string& expected) {
+        std::ofstream(dev.path(std::string("/var/log/") + name), std::ios::app) << line;
+        return wait_until([&] { return read_file(capture) == expected; });
+    }
+
+    DeviceRoot dev;
+    LogCapture log;
+    const std::string capture = dev.path("/capture dir/sys\"log $HOME `x`.txt");
+};
+
+}  // namespace
+
+TEST_F(ContSyslog, CapturesNewLinesAndMergesMissedOnesOnResume) {
+    pid_t pid = ovra_cont_syslog_start(capture.c_str());
+    ASSERT_TRUE(pid > 0 && wait_until([&] { return following(pid); }));
+    EXPECT_TRUE(logged("info.log", "charlie info\n", "charlie info\n"));
+    EXPECT_TRUE(logged("error.log", "alpha error\n", "charlie info\nalpha error\n"));
+    EXPECT_TRUE(logged("warning.log", "bravo\n", "charlie info\nalpha error\nbravo\n"));
+    ovra_cont_syslog_stop(pid);
+    EXPECT_EQ(take_log(log), "7 Successfully sent SIGTERM to pid " + std::to_string(pid) + "\n");
+
+    // Missed while stopped, or already captured: each line once, in sorted order.
+    std::ofstream(dev.path("/var/log/info.log"), std::ios::app) << "foxtrot missed\n";
+    pid = ovra_cont_syslog_resume(capture.c_str());
+    const std::string merged =
+        "alpha error\nbravo\ncharlie info\ndelta error before\n"
+        "echo warning before\nfoxtrot missed\n";
+    EXPECT_EQ(read_file(capture), merged);
+    ASSERT_TRUE(pid > 0 && wait_until([&] { return following(pid); }));
+    EXPECT_TRUE(logged("error.log", "after resume\n", merged + "after resume\n"));
+    ovra_cont_syslog_stop(pid);
+    EXPECT_EQ(take_log(log), "7 Successfully sent SIGTERM to pid " + std::to_string(pid) + "\n");
+}
+
+TEST_F(ContSyslog, RefusedPathsAndIdsChangeNothing) {
+    write_file(dev.path("/elsewhere"), "kept\n");
+    fs::create_symlink(dev.path("/elsewhere"), capture);
+    // The child gives up by itself: had it followed the link, tail would be running.
+    pid_t pid = ovra_cont_syslog_start(capture.c_str());
+    std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+    EXPECT_TRUE(
+        wait_until([&] { return read_file(stat).value_or("").find(") Z ") != std::string::npos; }));
+    ovra_cont_syslog_stop(pid);
+    EXPECT_EQ(read_file(dev.path("/elsewhere")), "kept\n");
+
+    // A merge that cannot write still starts the capture; with the logs gone it still merges.
+    const std::string missing_dir = dev.path("/no such dir/capture");
+    ovra_cont_syslog_stop(ovra_cont_syslog_resume(missing_dir.c_str()));
+    EXPECT_FALSE(fs::exists(dev.path("/no such dir")));
+    fs::remove_all(dev.path("/var/log"));
+    ovra_cont_syslog_stop(ovra_cont_syslog_resume(dev.path("/capture dir/fresh").c_str()));
+    EXPECT_TRUE(fs::exists(dev.path("/capture dir/fresh")));
+    EXPECT_EQ(log.count(") Could not"), 0u);
+    EXPECT_EQ(log.count("Failed to copy missed log lines: Could not create child process."), 1u);
+
+    // 0 would reach the caller's whole process group: tried in a child alone in a group of its
+    // own. -1, which would reach every process, is never tried.
+    pid_t child = fork();
+    if (child == 0) {
+        setpgid(0, 0);
+        LogCapture inner;
+        ovra_cont_syslog_stop(0);
+        _exit(inner.count("errno: Invalid argument) Could not send SIGTERM to pid 0") == 1 ? 0 : 1);
+    }
+    int status = -1;
+    EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0);
+}
