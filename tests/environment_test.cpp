@@ -87,17 +87,6 @@ TEST_F(EnvironmentTest, InitWithoutApiOrControllerStartsWithoutSensors) {
         log.count("Number of fans: 0, number of heaters: 4, number of temperature sensors: 0"), 2u);
 }
 
-TEST(EnvironmentParse, TruncatedRepliesLogTheirCommand) {
-    LogCapture log;
-    EXPECT_EQ(find_temperature_line({"int32 0"}, 0, "cmd"), std::nullopt);
-    EXPECT_EQ(find_fan_line({"int32 1"}, 1, "cmd"), std::nullopt);
-    EXPECT_EQ(quoted_string_value("   string \"open"), "open");
-    ASSERT_EQ(log.entries().size(), 2u);
-    EXPECT_TRUE(log.has(LOG_ERR, ") Could not fgets value from cmd"));
-    EXPECT_EQ(log.entries()[1],
-              std::make_pair(LOG_WARNING, std::string("Could not fgets value from cmd")));
-}
-
 TEST_F(EnvironmentTest, TemperaturesMatchWholeSensorNumbersAndStayInTheFolder) {
     // Positions 0 to 3: position 3 has no name, sensor 4 lies beyond.
     init(kS + "0.Name=Main\n" + kS + "1.Name=../../x\n" + kS + "2.Name=Off\n" + kS + "4.Name=Far\n",

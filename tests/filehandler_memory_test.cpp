@@ -9,24 +9,7 @@
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
 
-namespace {
-
-using Field = std::optional<std::pair<std::string, std::string>>;
-using Loads = std::optional<std::array<std::string, 3>>;
-
-}  // namespace
-
 TEST(Meminfo, LinesOfThisMachineAndOddOnesOneFileForEveryField) {
-    std::istringstream real(read_file("/proc/meminfo").value());
-    for (std::string line; std::getline(real, line);) {
-        Field field = parse_meminfo_line(line);
-        EXPECT_TRUE(field && std::regex_match(field->second, std::regex("[0-9]+"))) << line;
-    }
-    EXPECT_EQ(parse_meminfo_line("Active(anon):\t512 kB"), Field({"Active(anon)", "512"}));
-    for (const char* skipped : {"no colon 12", ": 12", "../../x: 12"}) {
-        EXPECT_EQ(parse_meminfo_line(skipped), std::nullopt);
-    }
-
     DeviceRoot dev;
     LogCapture log;
     std::string session = lay_down_session(dev, dev.root() + "/storage/", "SD_DISK").session_path;
@@ -43,14 +26,6 @@ TEST(Meminfo, LinesOfThisMachineAndOddOnesOneFileForEveryField) {
 }
 
 TEST(LoadAverage, ValuesAfterAverageAndAMissingAverageReportedOnceUntilItIsBack) {
-    EXPECT_EQ(parse_load_average(" 06:42:32 up 11 min,  0 users,  load average: 0.00, 0.03, 0.02"),
-              Loads({"0.00", "0.03", "0.02"}));
-    EXPECT_EQ(parse_load_average("load average: 1.00, 0.50"), Loads({"1.00", "0.50", "1.00"}));
-    EXPECT_EQ(parse_load_average("load average: 0.15"), Loads({"0.15", "0.15", "0.15"}));
-    EXPECT_EQ(parse_load_average("load average:1,2,3"), Loads({"1", "2", "3"}));
-    EXPECT_EQ(parse_load_average("average: 1,  2, 3, 4"), Loads({"1", " 2", "3, 4"}));
-    EXPECT_EQ(parse_load_average("up 3 days, load: 1.00"), std::nullopt);
-
     DeviceRoot dev;
     LogCapture log;
     BusyBoxPath busybox;

@@ -11,8 +11,6 @@
 
 namespace {
 
-using Table = std::map<std::string, std::string>;
-
 const std::string kHead =
     "Inter-|   Receive                                                |  Transmit\n"
     " face |bytes    packets errs drop fifo frame compressed multicast|bytes    packets errs "
@@ -26,31 +24,7 @@ const std::string kHeader =
     "Transmit: bytes, carrier, colls, compressed, drop, errs, fifo, packets, Failed packages "
     "total (receive), Failed packages total (transmit)\n";
 
-// The parsed keys and values, and the result as "code".
-Table parse(const std::string& text) {
-    hashtable_key_ordering_t ordering{
-        0, {}, "", g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free)};
-    Table table{{"code", std::to_string(parse_proc_net_dev(text, &ordering))}};
-    GHashTableIter it;
-    gpointer key, value;
-    for (g_hash_table_iter_init(&it, ordering.map); g_hash_table_iter_next(&it, &key, &value);) {
-        table[static_cast<char*>(key)] = static_cast<char*>(value);
-    }
-    g_hash_table_destroy(ordering.map);
-    return table;
-}
-
 }  // namespace
-
-TEST(NetDevParse, EveryInterfaceOfThisMachineAndOddTables) {
-    std::string real = read_file("/proc/net/dev").value();
-    size_t interfaces = std::count(real.begin(), real.end(), '\n') - 2;
-    EXPECT_EQ(parse(real).size(), 1 + 16 * interfaces);
-    EXPECT_EQ(parse(kHead), (Table{{"code", "0"}}));
-    // Counters past the named columns, lines without ':' and names leading out are dropped.
-    EXPECT_EQ(parse("g\n f |a|c\n w_1: 1 2 3\nno colon 9\n ../x: 1 2\n"),
-              (Table{{"code", "0"}, {"w_1.csv/receive_a", "1"}, {"w_1.csv/transmit_c", "2"}}));
-}
 
 TEST(NetDevBandwidth, RateOverTheIntervalAndNoRowBelowZero) {
     network_bandwidth_state state;

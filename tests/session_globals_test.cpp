@@ -35,28 +35,3 @@ TEST_F(SessionGlobalsTest, SaveWritesFourLinesThatLoadBack) {
                                      std::string(device::kStateFile) + "'"));
 }
 
-TEST_F(SessionGlobalsTest, IncompleteFilesAreNoSessionWithTheirMessage) {
-    const std::string time = "Missing start time.",
-                      path = "Missing secondary storage path or current activity folder.";
-    for (auto [text, message] :
-         {std::pair{"SSPA:/a\nACTI:b\n", time}, {"TIME:t\nSSPA:/a\n", path}, {"", time}}) {
-        log.clear();
-        EXPECT_EQ(load(text), nullptr);
-        EXPECT_EQ(log.entries().size(), 1u);
-        EXPECT_TRUE(log.has(LOG_ERR, ") Could not restore monitoring session: " + message)) << text;
-    }
-}
-
-TEST_F(SessionGlobalsTest, AnyOrderLaterKeyWinsAndAnyBytesOfAnyLength) {
-    std::string junk("\x01\xff\x00\x7f\n\n", 6), longpath(100000, 'p');
-    MonitoringSession s = load("TIME:t\r\nXXXX:junk\nACTI:f\nSSPA:/x\nSECS:SD_DISK\n" + junk +
-                               "SSPA:/" + longpath + "\nSECS \nSECS:id");
-    ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->storage_id, "id");
-    EXPECT_EQ(s->session_path, "/" + longpath + "f");
-    EXPECT_EQ(s->monitor_start_time, "t\r");
-    EXPECT_TRUE(log.entries().empty());
-    s = load("SSPA:/a\nACTI:b\nTIME:" + junk);
-    ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->monitor_start_time, "\x01\xff");  // a value ends at its NUL
-}

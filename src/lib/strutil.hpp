@@ -3,6 +3,7 @@
 
 #include <glib.h>
 
+#include <cstdarg>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,10 +22,10 @@ void str_replace_char(std::string& str, char find, char replacement);
 std::string str_join(std::string_view s1, std::string_view s2,
                      std::optional<std::string_view> s3 = std::nullopt);
 
-// True when `str` begins with `prefix`.
-inline bool str_starts_with(std::string_view str, std::string_view prefix) {
-    return str.substr(0, prefix.size()) == prefix;
-}
+// printf into a std::string of whatever length the values need; false (and `out` untouched)
+// when the format can't be applied.
+bool str_vprintf(std::string& out, const char* fmt, va_list args);
+std::string str_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // The text of a GLib-allocated string, which is freed.
 std::string gchar_take(gchar* str);
