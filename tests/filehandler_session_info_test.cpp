@@ -27,14 +27,6 @@ class SessionInfoTest : public ::testing::Test {
 
 }  // namespace
 
-TEST(SessionInfoValues, CountAndDurationParseAsTheyAlwaysHave) {
-    EXPECT_EQ(update_data_points("  7 points\r"), "8");
-    EXPECT_EQ(update_data_points("none"), "1");
-    EXPECT_EQ(update_duration("0  Days\t0 hours 75 minutes\r"), "0 Days 1 hours 16 minutes");
-    EXPECT_EQ(update_duration("1 days 2 hours 3 minutes"), std::nullopt);
-    EXPECT_EQ(update_duration("1 Days 2 hours"), std::nullopt);
-}
-
 TEST_F(SessionInfoTest, RewritesEveryMatchingWholeLineAndAppendsMissingFieldsOnce) {
     std::string long_line = std::string(1023, 'x') + "Duration: 0 Days 0 hours 5 minutes";
     write_file(info,
