@@ -3,15 +3,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 #include <utility>
 
 #include "lib/filehandler.hpp"
 #include "support/busybox_path.hpp"
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
+#include "support/process.hpp"
 
 namespace fs = std::filesystem;
 
@@ -27,12 +26,7 @@ TEST(Packing, ARunningPackingOfTheSameFolderIsNotStartedTwice) {
               "20231103_10_00_02.zip", static_cast<char*>(nullptr));
         _exit(127);
     }
-    bool seen = false;
-    for (int i = 0; i < 200 && !seen; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        seen = is_zipping_session(session);
-    }
-    EXPECT_TRUE(seen);
+    EXPECT_TRUE(wait_until([&] { return is_zipping_session(session); }));
     EXPECT_EQ(zip_session(session), 0);
     kill(holder, SIGKILL);
     waitpid(holder, nullptr, 0);

@@ -4,29 +4,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <functional>
-#include <thread>
 
 #include "lib/device.hpp"
 #include "lib/filehandler.hpp"
 #include "support/busybox_path.hpp"
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
+#include "support/process.hpp"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-bool wait_until(const std::function<bool()>& done) {
-    for (int i = 0; i < 400 && !done(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    return done();
-}
-
-}  // namespace
 
 // A folder name that got executed would reach the script changed, so its log line would differ.
 TEST(HelperScripts, AScriptStartsOnlyWhenNoPackageProcessNamesItAndGetsItsFolderLiterally) {
@@ -87,17 +74,20 @@ TEST(MonitoryDir, AcceptsOnlyExistingSessionFoldersOfThePackage) {
     make_dirs(dev.path("/var/spool/storage/SD_DISK/other/20240307_14_05_09"));
     make_dirs(dev.root() + "/elsewhere/Kelvane/20240307_14_05_09");
 
-    for (const std::string& yes :
-         {edge + "20240307_14_05_09", internal + "20240307_14_05_09", edge + "20240007_24_60_60"}) {
-        EXPECT_TRUE(is_monitory_dir(yes.c_str())) << yes;
-    }
-    for (const std::string& no :
-         {edge + "20240307_14_05_09/", edge + "../Kelvane/20240307_14_05_09",
-          edge + "20241307_14_05_09", edge + "09990307_14_05_09", edge + "2024030_14_05_09",
-          edge + "20240307_14_05_10",
-          dev.path("/var/spool/storage/SD_DISK/other/20240307_14_05_09"),
-          dev.root() + "/elsewhere/Kelvane/20240307_14_05_09"}) {
-        EXPECT_FALSE(is_monitory_dir(no.c_str())) << no;
+    const std::pair<std::string, bool> cases[] = {
+        {edge + "20240307_14_05_09", true},
+        {internal + "20240307_14_05_09", true},
+        {edge + "20240007_24_60_60", true},
+        {edge + "20240307_14_05_09/", false},
+        {edge + "../Kelvane/20240307_14_05_09", false},
+        {edge + "20241307_14_05_09", false},
+        {edge + "09990307_14_05_09", false},
+        {edge + "2024030_14_05_09", false},
+        {edge + "20240307_14_05_10", false},
+        {dev.path("/var/spool/storage/SD_DISK/other/20240307_14_05_09"), false},
+        {dev.root() + "/elsewhere/Kelvane/20240307_14_05_09", false}};
+    for (const auto& [path, yes] : cases) {
+        EXPECT_EQ(is_monitory_dir(path.c_str()), yes) << path;
     }
     EXPECT_FALSE(is_monitory_dir(nullptr));
 }

@@ -34,19 +34,6 @@ TEST(DaemonStart, ExitsOnBadArgumentsOrNoPasswordElseRunsUntilKilled) {
     EXPECT_EQ(run_daemon("s n t u", "secret\n", "1").first, 124);
 }
 
-TEST(DaemonStart, PasswordIsTheFirstLineCutAt255) {
-    DeviceRoot dev;
-    auto read = [&](const std::string& text) {
-        write_file(dev.root() + "/pw", text);
-        return read_password(file_open(dev.root() + "/pw", "r").get());
-    };
-    EXPECT_EQ(read("secret\nsecond\n"), "secret");
-    EXPECT_EQ(read("no newline"), "no newline");
-    EXPECT_EQ(read("\nsecond"), "");
-    EXPECT_EQ(read(std::string(300, 'p') + "\n"), std::string(255, 'p'));
-    EXPECT_EQ(read(""), std::nullopt);
-}
-
 TEST(DaemonStart, RestoredSessionIsReportedBeforeADebugVersionLine) {
     DeviceRoot dev;
     LogCapture log;
@@ -66,8 +53,3 @@ TEST(DaemonStart, RestoredSessionIsReportedBeforeADebugVersionLine) {
                                  {LOG_DEBUG, version}}));
 }
 
-TEST(DaemonStart, PtzIsACaseSensitiveSubstringOfNameOrType) {
-    EXPECT_TRUE(camera_has_ptz("Q6075 PTZ Camera", "Camera"));
-    EXPECT_TRUE(camera_has_ptz("Dome", "xPTZx"));
-    EXPECT_FALSE(camera_has_ptz("ptz dome", "Ptz"));
-}

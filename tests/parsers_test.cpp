@@ -9,8 +9,10 @@
 #include <sstream>
 
 #include "kelvane_daemon.hpp"
+#include "lib/device.hpp"
 #include "lib/environment.hpp"
 #include "lib/filehandler.hpp"
+#include "lib/ptz_test.hpp"
 #include "lib/session_globals.hpp"
 #include "lib/storage_investigator.hpp"
 #include "support/device_root.hpp"
@@ -178,6 +180,28 @@ const std::map<std::string, Parser>& parsers() {
          }},
         {"session_info_values", per_line([](const std::string& line) {
              return opt(update_data_points(line)) + " " + opt(update_duration(line));
+         })},
+        {"ptz_test_settings",
+         [](const std::string& arg, const std::string& input) {
+             DeviceRoot dev;
+             dev.write(std::string(arg == "interval" ? device::kPtzTestIntervalFile
+                                                     : device::kPtzTestTimesFile),
+                       input);
+             return arg == "interval" ? std::to_string(ptz_test_interval_get()) + "\n"
+                                      : opt(ptz_test_given_times_get()) + "\n";
+         }},
+        {"password",
+         [](const std::string&, const std::string& input) {
+             std::string text = input;
+             std::FILE* in = fmemopen(text.data(), text.size(), "r");
+             std::optional<std::string> password = read_password(in);
+             std::fclose(in);
+             return opt(password) + "\n";
+         }},
+        {"camera_has_ptz", per_line([](const std::string& line) {
+             std::string name = line.substr(0, line.find('|'));
+             std::string type = line.substr(line.find('|') + 1);
+             return camera_has_ptz(name.c_str(), type.c_str()) ? "ptz" : "fixed";
          })},
         {"suffix_bytes",
          per_line([](const std::string& line) { return suffix_bytes(std::stoll(line)); })},

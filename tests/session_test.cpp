@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <chrono>
 #include <filesystem>
 #include <regex>
-#include <thread>
 
 #include "lib/device.hpp"
 #include "lib/filehandler.hpp"
@@ -15,6 +13,7 @@
 #include "support/device_root.hpp"
 #include "support/http_server.hpp"
 #include "support/log_capture.hpp"
+#include "support/process.hpp"
 
 namespace fs = std::filesystem;
 
@@ -36,10 +35,7 @@ class DeactivationTest : public ::testing::Test {
         MonitoringSession session = monitoring_session_load();
         ASSERT_TRUE(session);
         deactivate_monitor_session(session.get(), "root", "pass");
-        for (int i = 0; i < 600 && is_zipping_session(*session->session_path); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        ASSERT_FALSE(is_zipping_session(*session->session_path));
+        ASSERT_TRUE(wait_until([&] { return !is_zipping_session(*session->session_path); }));
         EXPECT_FALSE(fs::exists(dev.path(std::string(device::kStateFile))));
     }
     std::string lay_down(const std::string& folder) {
