@@ -24,6 +24,8 @@ TEST_F(FileutilTest, FailuresAreLoggedWithTheirPaths) {
     EXPECT_EQ(file_get_contents(none), std::nullopt);
     EXPECT_FALSE(file_rename(none, dir + "/b"));
     EXPECT_FALSE(file_remove(none));
+    EXPECT_TRUE(is_readable(dir) && is_writable(dir) && is_executable(dir));
+    EXPECT_FALSE(is_readable(none) || is_writable(none) || is_executable(none));
     const std::string enoent = "No such file or directory";
     EXPECT_TRUE(log.has(LOG_ERR, "errno: " + enoent + ") Failed getting filesize of " + none));
     EXPECT_TRUE(log.has(LOG_WARNING, "Could not read contents of '" + none + "': "));
