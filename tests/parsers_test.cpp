@@ -15,6 +15,7 @@
 #include "lib/ptz_test.hpp"
 #include "lib/session_globals.hpp"
 #include "lib/storage_investigator.hpp"
+#include "lib/strutil.hpp"
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
 

@@ -72,16 +72,6 @@ bool file_read_all(std::FILE* f, std::string& text) {
     return std::ferror(f) == 0;
 }
 
-std::vector<std::string> str_lines(std::string_view text) {
-    std::vector<std::string> lines;
-    while (!text.empty()) {
-        size_t end = text.find('\n');
-        lines.emplace_back(text.substr(0, end));
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    }
-    return lines;
-}
-
 bool is_directory(const std::string& path) {
     return stat_mode_is(path, S_IFDIR);
 }
@@ -212,7 +202,7 @@ TempFile file_temp_open(const std::string& path, const std::string& tmp_path) {
     TempFile tmp{nullptr, tmp_path.empty() ? path + ".tmpXXXXXX" : tmp_path};
     int fd;
     if (tmp_path.empty()) {
-        fd = mkstemp(tmp.path.data());
+        fd = mkostemp(tmp.path.data(), O_CLOEXEC);
         if (fd >= 0 && fchmod(fd, default_file_mode()) != 0) {
             int saved = errno;
             close(fd);

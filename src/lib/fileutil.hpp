@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -44,9 +43,6 @@ bool file_read_line(std::FILE* f, std::string& line);
 
 // Appends the rest of the stream to `text`; false on a read error.
 bool file_read_all(std::FILE* f, std::string& text);
-
-// The lines of `text` without their '\n'; a last line without one counts too.
-std::vector<std::string> str_lines(std::string_view text);
 
 bool is_directory(const std::string& path);
 bool is_file(const std::string& path);

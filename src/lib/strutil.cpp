@@ -64,3 +64,13 @@ std::string str_printf(const char* fmt, ...) {
     va_end(args);
     return out;
 }
+
+std::vector<std::string> str_lines(std::string_view text) {
+    std::vector<std::string> lines;
+    while (!text.empty()) {
+        size_t end = text.find('\n');
+        lines.emplace_back(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+    return lines;
+}

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Cuts `str` at the first `term` and returns the text that followed it (the value of a
 // "key=value" line); without `term` the string is left alone and nothing is returned.
@@ -26,6 +27,9 @@ std::string str_join(std::string_view s1, std::string_view s2,
 // when the format can't be applied.
 bool str_vprintf(std::string& out, const char* fmt, va_list args);
 std::string str_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The lines of `text` without their '\n'; a last line without one counts too.
+std::vector<std::string> str_lines(std::string_view text);
 
 // The text of a GLib-allocated string, which is freed.
 std::string gchar_take(gchar* str);
