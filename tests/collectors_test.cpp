@@ -4,10 +4,10 @@
 // (paths below the device root as on the device).
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <functional>
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <regex>
 

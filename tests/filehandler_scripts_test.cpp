@@ -27,7 +27,7 @@ TEST(HelperScripts, AScriptStartsOnlyWhenNoPackageProcessNamesItAndGetsItsFolder
                "i=0; while [ ! -e \"$1/stop\" ] && [ $i -lt 400 ]; do\n"
                "  sleep 0.05; i=$((i+1)); done; rm -f \"$1/stop\"\n");
     chmod(script.c_str(), 0755);
-    std::string folder = dev.root() + "/mon \"$(touch pwned)\" `id` $HOME";
+    std::string folder = dev.root() + "/mon \"$(touch $PWNED)\" `id` $HOME";
     make_dirs(folder);
     const std::string started = "started " + folder + "\n";
     auto running = [&] { return ps_grep_and_check_if_included("Kelvane", name) == 1; };

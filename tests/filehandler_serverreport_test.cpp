@@ -39,7 +39,7 @@ TEST(ServerReport, EdgeKeepsLooseReportsInternalPacksThemAll) {
     EXPECT_TRUE(log.entries().empty());
     // An executed folder name would pack nothing; a report missed before is taken along.
     std::string internal = dev.path("/usr/local/packages/Kelvane/localdata/");
-    std::string folder = "20231102_10_00_02 $(touch pwned) `id`";
+    std::string folder = "20231102_10_00_02 $(touch $PWNED) `id`";
     std::string reports = internal + folder + "/system_monitoring/monitoring_basic/Server_Reports";
     write_file(reports + "/Server_Report_2023-11-01T090000UTC.txt", "earlier\n");
     EXPECT_EQ(snapshot(dev, internal, std::nullopt, folder),
@@ -55,7 +55,7 @@ TEST(ServerReport, EdgeKeepsLooseReportsInternalPacksThemAll) {
 
 TEST(DirSize, WholeKibibytesOfTheRealDuAndZeroForWhatIsMissing) {
     DeviceRoot dev;
-    std::string dir = dev.root() + "/size \"$(touch pwned)\" `id` $HOME";
+    std::string dir = dev.root() + "/size \"$(touch $PWNED)\" `id` $HOME";
     write_file(dir + "/a.bin", std::string(3000, 'a'));
     write_file(dir + "/sub/b.bin", std::string(5000, 'b'));
     unsigned long size = get_dir_size_bytes(dir);

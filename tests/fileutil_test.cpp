@@ -74,7 +74,7 @@ TEST_F(FileutilTest, MakeAndRemoveRecursiveNeverFollowLinks) {
 
 TEST_F(FileutilTest, PartitionUsageFromTheRealDf) {
     dev.link("/bin/df", "/bin/df");
-    std::string odd = dir + "/it's \"$HOME\" `touch pwned` $(touch pwned)";
+    std::string odd = dir + "/it's \"$HOME\" `touch $PWNED` $(touch $PWNED)";
     make_dirs(odd);
     struct statvfs st;
     statvfs(dir.c_str(), &st);
@@ -82,7 +82,7 @@ TEST_F(FileutilTest, PartitionUsageFromTheRealDf) {
     int use = get_storage_use_pcent(odd.c_str());
     EXPECT_NEAR(use, 100 * used / (used + static_cast<double>(st.f_bavail)), 1);
     EXPECT_EQ(check_partition_usage(odd.c_str()), use < 90);
-    EXPECT_FALSE(fs::exists(odd + "/pwned") || fs::exists("pwned"));
+    EXPECT_FALSE(fs::exists(dir + "/pwned"));
     EXPECT_TRUE(log.entries().empty());
     // A missing path: this df prints nothing (unknown usage), BusyBox df its header only.
     EXPECT_FALSE(check_partition_usage(none.c_str()));

@@ -46,7 +46,8 @@ TEST_F(FremoTest, HttpErrorsStillSucceedAServerDownIsACurlExitStatus) {
 
 TEST_F(FremoTest, ShellMetacharactersReachTheServerUnchangedAndLongValuesRun) {
     const std::string user = "op\"er`id`";
-    const std::string password = "p\"a$HOME`touch pwned`'$(touch pwned)\\" + std::string(400, 'x');
+    const std::string password =
+        "p\"a$HOME`touch $PWNED`'$(touch $PWNED)\\" + std::string(400, 'x');
     HttpServer server(user, password);
     server.serve("serverreport.cgi", "report\n");
     server.serve("param.cgi", "params\n");
@@ -61,5 +62,5 @@ TEST_F(FremoTest, ShellMetacharactersReachTheServerUnchangedAndLongValuesRun) {
         EXPECT_EQ(r.user + ":" + r.password, user + ":" + password);
     }
     EXPECT_EQ(requests[1].path, kParams + "&x='y'");
-    EXPECT_FALSE(read_file("pwned").has_value());
+    EXPECT_FALSE(read_file(dev.root() + "/pwned").has_value());
 }

