@@ -62,32 +62,3 @@ TEST(HelperScripts, AScriptStartsOnlyWhenNoPackageProcessNamesItAndGetsItsFolder
     EXPECT_TRUE(log.entries().empty());
 }
 
-TEST(MonitoryDir, AcceptsOnlyExistingSessionFoldersOfThePackage) {
-    DeviceRoot dev;
-    std::string edge = dev.path("/var/spool/storage/SD_DISK/Kelvane/");
-    std::string internal = dev.path("/usr/local/packages/Kelvane/localdata/");
-    for (const char* name : {"20240307_14_05_09", "20240007_24_60_60", "20241307_14_05_09",
-                             "09990307_14_05_09", "2024030_14_05_09"}) {
-        make_dirs(edge + name);
-    }
-    make_dirs(internal + "20240307_14_05_09");
-    make_dirs(dev.path("/var/spool/storage/SD_DISK/other/20240307_14_05_09"));
-    make_dirs(dev.root() + "/elsewhere/Kelvane/20240307_14_05_09");
-
-    const std::pair<std::string, bool> cases[] = {
-        {edge + "20240307_14_05_09", true},
-        {internal + "20240307_14_05_09", true},
-        {edge + "20240007_24_60_60", true},
-        {edge + "20240307_14_05_09/", false},
-        {edge + "../Kelvane/20240307_14_05_09", false},
-        {edge + "20241307_14_05_09", false},
-        {edge + "09990307_14_05_09", false},
-        {edge + "2024030_14_05_09", false},
-        {edge + "20240307_14_05_10", false},
-        {dev.path("/var/spool/storage/SD_DISK/other/20240307_14_05_09"), false},
-        {dev.root() + "/elsewhere/Kelvane/20240307_14_05_09", false}};
-    for (const auto& [path, yes] : cases) {
-        EXPECT_EQ(is_monitory_dir(path.c_str()), yes) << path;
-    }
-    EXPECT_FALSE(is_monitory_dir(nullptr));
-}

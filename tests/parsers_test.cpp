@@ -204,6 +204,22 @@ const std::map<std::string, Parser>& parsers() {
              std::string type = line.substr(line.find('|') + 1);
              return camera_has_ptz(name.c_str(), type.c_str()) ? "ptz" : "fixed";
          })},
+        {"monitory_dir",
+         [](const std::string&, const std::string& input) {
+             // "d <path>" is made before any is checked; "- <path>" is not.
+             DeviceRoot dev;
+             Lines lines = str_lines(input);
+             for (const std::string& line : lines) {
+                 if (line[0] == 'd') {
+                     make_dirs(dev.root() + line.substr(2));
+                 }
+             }
+             std::string out;
+             for (const std::string& line : lines) {
+                 out += is_monitory_dir((dev.root() + line.substr(2)).c_str()) ? "yes\n" : "no\n";
+             }
+             return out;
+         }},
         {"suffix_bytes",
          per_line([](const std::string& line) { return suffix_bytes(std::stoll(line)); })},
     };
