@@ -104,6 +104,7 @@ TEST_F(DeactivationTest, AnOddlyNamedSessionWithItsFilesMissingIsEndedAndPackedN
     EXPECT_TRUE(std::regex_match(read(s + "/Session_Information.txt"),
                                  std::regex(R"(Session Size: \d+ (B|KiB)\r\n)")));
     EXPECT_TRUE(std::regex_match(read(s + "/.signature"), std::regex("End: .+\n")));
+    EXPECT_FALSE(fs::exists(s + "/Session_Information_tmp.txt"));  // no stray temporary file
     EXPECT_EQ(unzip_list(s + ".zip").count(folder + "/.signature"), 1u);
     EXPECT_FALSE(fs::exists(dev.root() + "/pwned"));
 }
