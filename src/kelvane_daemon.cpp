@@ -175,10 +175,9 @@ void parse_buddyinfo_line(std::string_view line, buddyinfo_table& table) {
 
 }  // namespace
 
-buddyinfo_table parse_buddyinfo(std::FILE* in) {
+buddyinfo_table parse_buddyinfo(std::string_view text) {
     buddyinfo_table table;
-    std::string line;
-    while (file_read_line(in, line)) {
+    for (const std::string& line : str_lines(text)) {
         parse_buddyinfo_line(line, table);
     }
     return table;
@@ -191,7 +190,9 @@ void create_buddyinfo_snapshot(const std::string& session_path) {
         if (!buddyinfo) {
             return;
         }
-        table = parse_buddyinfo(buddyinfo.get());
+        std::string text;
+        file_read_all(buddyinfo.get(), text);
+        table = parse_buddyinfo(text);
     }
     std::string date = csv_timestamp();
     std::string header = "ZONE,DATE,TIME";

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 inline constexpr const char* kKelvaneVersion = "5.0.0";
 
@@ -53,8 +54,8 @@ struct buddyinfo_table {
     size_t highest_order = 0;  // the highest order seen
 };
 
-// Reads the /proc/buddyinfo text of `in`.
-buddyinfo_table parse_buddyinfo(std::FILE* in);
+// The table of a /proc/buddyinfo text.
+buddyinfo_table parse_buddyinfo(std::string_view text);
 
 // Appends one block of zone rows to monitoring_kernel/buddyinfo.csv.
 void create_buddyinfo_snapshot(const std::string& session_path);

@@ -2,37 +2,42 @@
 
 #include <gtest/gtest.h>
 
+#include "lib/fileutil.hpp"
 #include "support/device_root.hpp"
 #include "support/http_server.hpp"
 #include "support/log_capture.hpp"
 
+namespace {
+
 const std::string kReport = "/norv-cgi/serverreport.cgi";
 const std::string kParams = "/norv-cgi/param.cgi?action=list&group=root.TemperatureControl.Sensor";
 
-static std::string read_all(Pipe pipe) {
-    std::string body(1 << 16, '\0');
-    body.resize(pipe ? std::fread(body.data(), 1, body.size(), pipe.get()) : 0);
+std::string read_all(Pipe pipe) {
+    std::string body;
+    if (pipe) {
+        file_read_all(pipe.get(), body);
+    }
     return body;
 }
 
-class FremoTest : public ::testing::Test {
-  protected:
-    FremoTest() { dev.link("/usr/bin/curl", "/usr/bin/curl"); }
+}  // namespace
+
+// curl against the loopback server: HTTP errors are answers, a server down is curl's status 7.
+TEST(Fremo, HttpErrorsStillSucceedAServerDownIsACurlExitStatus) {
     DeviceRoot dev;
     LogCapture log;
+    dev.link("/usr/bin/curl", "/usr/bin/curl");
     std::string dest = dev.root() + "/report.txt";
-};
-
-TEST_F(FremoTest, HttpErrorsStillSucceedAServerDownIsACurlExitStatus) {
     HttpServer server("root", "pass");
     write_file(dest, "old contents that are longer\n");
     server.serve("serverreport.cgi", "report body\n");
-    EXPECT_TRUE(fremo_download("root", "pass", kReport, dest));
-    EXPECT_EQ(read_file(dest), "report body\n");
-    EXPECT_TRUE(fremo_download("root", "wrong", kReport, dest));
-    EXPECT_EQ(read_file(dest), "401 Unauthorized\n");
-    EXPECT_TRUE(fremo_download("root", "pass", "/norv-cgi/none.cgi", dest));
-    EXPECT_EQ(read_file(dest), "404 Not Found\n");
+    for (auto [password, path, body] :
+         {std::tuple{"pass", kReport, "report body\n"},
+          {"wrong", kReport, "401 Unauthorized\n"},
+          {"pass", std::string("/norv-cgi/none.cgi"), "404 Not Found\n"}}) {
+        EXPECT_TRUE(fremo_download("root", password, path, dest));
+        EXPECT_EQ(read_file(dest), body);
+    }
     EXPECT_TRUE(log.entries().empty());
     server.shut_down();
     std::remove(dest.c_str());
@@ -44,13 +49,16 @@ TEST_F(FremoTest, HttpErrorsStillSucceedAServerDownIsACurlExitStatus) {
     EXPECT_EQ(read_all(fremo_get("root", "pass", kParams)), "");
 }
 
-TEST_F(FremoTest, ShellMetacharactersReachTheServerUnchangedAndLongValuesRun) {
+TEST(Fremo, ShellMetacharactersReachTheServerUnchangedAndLongValuesRun) {
+    DeviceRoot dev;
+    dev.link("/usr/bin/curl", "/usr/bin/curl");
     const std::string user = "op\"er`id`";
-    const std::string password = "p\"a$HOME`touch pwned`'$(touch pwned)\\" + std::string(400, 'x');
+    const std::string password =
+        "p\"a$HOME`touch $PWNED`'$(touch $PWNED)\\" + std::string(400, 'x');
     HttpServer server(user, password);
     server.serve("serverreport.cgi", "report\n");
     server.serve("param.cgi", "params\n");
-    dest = dev.root() + "/dir with \"quotes\" $x/report.txt";
+    std::string dest = dev.root() + "/dir with \"quotes\" $x/report.txt";
     make_dirs(dev.root() + "/dir with \"quotes\" $x");
     EXPECT_TRUE(fremo_download(user, password, kReport, dest));
     EXPECT_EQ(read_file(dest), "report\n");
@@ -61,5 +69,5 @@ TEST_F(FremoTest, ShellMetacharactersReachTheServerUnchangedAndLongValuesRun) {
         EXPECT_EQ(r.user + ":" + r.password, user + ":" + password);
     }
     EXPECT_EQ(requests[1].path, kParams + "&x='y'");
-    EXPECT_FALSE(read_file("pwned").has_value());
+    EXPECT_FALSE(read_file(dev.root() + "/pwned").has_value());
 }

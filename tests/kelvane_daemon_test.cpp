@@ -18,8 +18,8 @@ static std::pair<int, std::string> run_daemon(const std::string& args, const std
                                  "printf '%s' '" + input + "' | timeout " + seconds +
                                      " " KELVANE_EXEC_PREFIX " " KELVANE_DAEMON_PATH " " + args +
                                      " 2>&1 >/dev/null");
-    std::string err(4096, '\0');
-    err.resize(std::fread(err.data(), 1, err.size(), pipe.get()));
+    std::string err;
+    file_read_all(pipe.get(), err);
     return {WEXITSTATUS(pipe_close(pipe)), err};
 }
 
@@ -29,24 +29,11 @@ TEST(DaemonStart, ExitsOnBadArgumentsOrNoPasswordElseRunsUntilKilled) {
     for (auto [args, input, err] : {std::tuple{"a b c", "pw\n", usage},
                                     {"a b c d e", "pw\n", usage},
                                     {"s n t u", "", std::string()}}) {
-        EXPECT_EQ(run_daemon(args, input, "10"), std::pair(1, err)) << args;
+        EXPECT_EQ(run_daemon(args, input, "60"), std::pair(1, err)) << args;
     }
     EXPECT_EQ(run_daemon("--help", "", "10"), std::pair(0, std::string()));
     EXPECT_EQ(run_daemon("--version", "", "10"), std::pair(0, std::string()));
     EXPECT_EQ(run_daemon("s n t u", "secret\n", "1").first, 124);
-}
-
-TEST(DaemonStart, PasswordIsTheFirstLineCutAt255) {
-    DeviceRoot dev;
-    auto read = [&](const std::string& text) {
-        write_file(dev.root() + "/pw", text);
-        return read_password(file_open(dev.root() + "/pw", "r").get());
-    };
-    EXPECT_EQ(read("secret\nsecond\n"), "secret");
-    EXPECT_EQ(read("no newline"), "no newline");
-    EXPECT_EQ(read("\nsecond"), "");
-    EXPECT_EQ(read(std::string(300, 'p') + "\n"), std::string(255, 'p'));
-    EXPECT_EQ(read(""), std::nullopt);
 }
 
 TEST(DaemonStart, RestoredSessionIsReportedBeforeADebugVersionLine) {
@@ -61,15 +48,9 @@ TEST(DaemonStart, RestoredSessionIsReportedBeforeADebugVersionLine) {
     log.clear();
     lay_down_session(dev, dev.root() + "/storage/", "SD_DISK");
     log_version(restore_session());
-    EXPECT_EQ(log.entries(), (std::vector<std::pair<int, std::string>>{
-                                 {LOG_INFO,
-                                  "Continuing System Monitoring Session. Device was "
-                                  "rebooted or lost power."},
-                                 {LOG_DEBUG, version}}));
-}
-
-TEST(DaemonStart, PtzIsACaseSensitiveSubstringOfNameOrType) {
-    EXPECT_TRUE(camera_has_ptz("Q6075 PTZ Camera", "Camera"));
-    EXPECT_TRUE(camera_has_ptz("Dome", "xPTZx"));
-    EXPECT_FALSE(camera_has_ptz("ptz dome", "Ptz"));
+    EXPECT_EQ(
+        log.entries(),
+        (std::vector<std::pair<int, std::string>>{
+            {LOG_INFO, "Continuing System Monitoring Session. Device was rebooted or lost power."},
+            {LOG_DEBUG, version}}));
 }

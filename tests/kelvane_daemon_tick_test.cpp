@@ -8,12 +8,16 @@
 #include "lib/environment.hpp"
 #include "lib/filehandler.hpp"
 #include "lib/ptz_test.hpp"
+#include "lib/sysutil.hpp"
 #include "support/archive.hpp"
 #include "support/bus.hpp"
 #include "support/busybox_path.hpp"
 #include "support/device_root.hpp"
 #include "support/http_server.hpp"
 #include "support/log_capture.hpp"
+#include "support/process.hpp"
+
+#define LOG_MODULE "tests/tick"
 
 namespace fs = std::filesystem;
 
@@ -95,17 +99,11 @@ class Tick : public ::testing::Test {
 
     // Number of reset commands that reached the PTZ coordinator.
     static int resets() {
-        FILE* out = popen(
-            "gdbus call -y -d com.norv.PTZ.Coordinator -o "
-            "/com/norv/PTZ/Coordinator/1 -m com.norv.PTZ.Coordinator.Test.Calls",
-            "r");
         std::string text;
-        char buffer[256];
-        while (out != nullptr && fgets(buffer, sizeof buffer, out) != nullptr) {
-            text += buffer;
-        }
-        if (out != nullptr) {
-            pclose(out);
+        for (const std::string& line : pipe_read_lines(PIPE_OPEN(
+                 "gdbus call -y -d com.norv.PTZ.Coordinator -o /com/norv/PTZ/Coordinator/1 -m "
+                 "com.norv.PTZ.Coordinator.Test.Calls"))) {
+            text += line;
         }
         int n = 0;
         for (auto pos = text.find("Operator,0,reset"); pos != std::string::npos;
@@ -197,9 +195,7 @@ TEST_F(Tick, EdgeSessionCollectsOnItsScheduleAndEndsAsAnArchiveWhenFull) {
         }
         return absent;
     };
-    for (int i = 0; i < 250 && !missing().empty(); ++i) {
-        g_usleep(20000);
-    }
+    wait_until([&] { return missing().empty(); });
     EXPECT_EQ(missing(), std::vector<std::string>{});
     EXPECT_NE(info().find("Collected Data Points: 1\n"), std::string::npos) << info();
     EXPECT_NE(info().find("Duration: 0 Days 0 hours 1 minutes\n"), std::string::npos);
@@ -227,9 +223,7 @@ TEST_F(Tick, EdgeSessionCollectsOnItsScheduleAndEndsAsAnArchiveWhenFull) {
         dev.path("/usr/local/packages/Kelvane/localdata/current_monitoring_session.txt")));
     EXPECT_NE(info().find("Duration: 0 Days 0 hours 3 minutes\n"), std::string::npos);
     std::string archive = session.session_path + ".zip";
-    for (int i = 0; i < 500 && is_zipping_session(session.session_path); ++i) {
-        g_usleep(20000);
-    }
+    ASSERT_TRUE(wait_until([&] { return !is_zipping_session(session.session_path); }));
     auto entries = unzip_list(archive);
     EXPECT_FALSE(entries.empty());
     for (const auto& entry : entries) {

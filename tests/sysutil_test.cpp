@@ -34,7 +34,7 @@ TEST_F(Sysutil, RunnerReportsExitStatusAndSignals) {
 }
 
 TEST_F(Sysutil, EscapedValuesReachTheCommandUnchanged) {
-    const std::string nasty = "a \"b\" $(touch pwned) `touch pwned` 'c' \\d $HOME\tx\ny;&|*?~#!";
+    const std::string nasty = "a \"b\" $(touch $PWNED) `touch $PWNED` 'c' \\d $HOME\tx\ny;&|*?~#!";
     for (const std::string& quoted :
          {"\"" + shell_escape_double_quoted(nasty) + "\"",
           "'" + shell_escape_single_quoted(nasty) + "'", shell_escape_unquoted(nasty)}) {

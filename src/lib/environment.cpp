@@ -49,15 +49,6 @@ bool is_blank(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-std::vector<std::string> read_lines(Pipe pipe) {
-    std::vector<std::string> lines;
-    std::string line;
-    while (file_read_line(pipe.get(), line)) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 // True when `key` (text ending in a number) occurs in `line` with no further digit after it,
 // so that sensor 1 is not taken for sensor 12.
 bool holds_whole_number(const std::string& line, const std::string& key) {
@@ -110,7 +101,7 @@ void append_sample(const std::string& file, const char* header, const std::strin
 }  // namespace
 
 std::optional<int> parse_sensor_name_line(const std::string& line, std::string& name) {
-    if (!str_starts_with(line, kSensorNamePrefix)) {
+    if (!line.starts_with(kSensorNamePrefix)) {
         return std::nullopt;
     }
     const char* pos = line.data() + kSensorNamePrefix.size();
@@ -124,7 +115,7 @@ std::optional<int> parse_sensor_name_line(const std::string& line, std::string& 
     int number = 0;
     auto [after, error] = std::from_chars(pos, end, number);
     if (error != std::errc() ||
-        !str_starts_with(std::string_view(after, end - after), kSensorNameSuffix)) {
+        !std::string_view(after, end - after).starts_with(kSensorNameSuffix)) {
         return std::nullopt;
     }
     name.assign(after + kSensorNameSuffix.size(), end);
@@ -144,56 +135,44 @@ std::optional<int> parse_count_reply(const std::vector<std::string>& lines) {
     return leading_int(std::string_view(last).substr(blank + 1));
 }
 
-std::optional<std::string> find_temperature_line(const std::vector<std::string>& lines,
-                                                 int sensor_index, const std::string& cmd) {
+std::optional<size_t> find_temperature_line(const std::vector<std::string>& lines,
+                                            int sensor_index) {
     std::string key = " " + std::to_string(sensor_index);
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].find("int") == std::string::npos || !holds_whole_number(lines[i], key)) {
-            continue;
+        if (lines[i].find("int") != std::string::npos && holds_whole_number(lines[i], key)) {
+            return i;
         }
-        if (i + 1 == lines.size()) {
-            LOG_ERRNO(LOG_ERR, "Could not fgets value from %s", cmd.c_str());
-            return std::nullopt;
-        }
-        log_msg(LOG_DEBUG, "Temperature for sensor %d is : %s\n", sensor_index,
-                lines[i + 1].c_str());
-        return lines[i + 1];
     }
     return std::nullopt;
 }
 
-std::optional<std::string> find_heater_line(const std::vector<std::string>& lines,
-                                            int heater_index) {
+std::optional<std::string> find_heater_line(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) {
         if (line.find("string ") != std::string::npos) {
-            log_msg(LOG_DEBUG, "Status for heater %d is : %s\n", heater_index, line.c_str());
             return line;
         }
     }
     return std::nullopt;
 }
 
-std::optional<std::string> find_fan_line(const std::vector<std::string>& lines, int fan_index,
-                                         const std::string& cmd) {
+FanLineSearch find_fan_line(const std::vector<std::string>& lines, int fan_index) {
+    FanLineSearch found;
     std::string key = "int32 " + std::to_string(fan_index);
-    size_t i = 0;
-    while (i < lines.size()) {
+    for (size_t i = 0; i < lines.size(); ++i) {
         if (!holds_whole_number(lines[i], key)) {
-            ++i;
             continue;
         }
         if (i + 1 == lines.size()) {
-            log_msg(LOG_WARNING, "Could not fgets value from %s", cmd.c_str());
-            return std::nullopt;
+            found.cut = true;
+            break;
         }
-        const std::string& next = lines[i + 1];
-        if (next.find("string ") != std::string::npos) {
-            return next;
+        if (lines[i + 1].find("string ") != std::string::npos) {
+            found.line = lines[i + 1];
+            break;
         }
-        LOG_ERRNO(LOG_ERR, "Expected string value, got %s\n", next.c_str());
-        i += 2;
+        found.unexpected.push_back(lines[++i]);
     }
-    return std::nullopt;
+    return found;
 }
 
 std::optional<std::string> temperature_value(const std::string& line) {
@@ -273,10 +252,10 @@ void init_environment_monitor_settings(const std::string& fremo_user,
     }
     params.reset();
 
-    if (std::optional<int> count = parse_count_reply(read_lines(PIPE_OPEN(kHeatersCmd)))) {
+    if (std::optional<int> count = parse_count_reply(pipe_read_lines(PIPE_OPEN(kHeatersCmd)))) {
         number_of_heaters = *count;
     }
-    if (std::optional<int> count = parse_count_reply(read_lines(PIPE_OPEN(kFansCmd)))) {
+    if (std::optional<int> count = parse_count_reply(pipe_read_lines(PIPE_OPEN(kFansCmd)))) {
         number_of_fans = *count;
     }
     log_msg(LOG_DEBUG,
@@ -285,17 +264,37 @@ void init_environment_monitor_settings(const std::string& fremo_user,
 }
 
 std::optional<std::string> get_temperature(int sensor_index) {
-    return find_temperature_line(read_lines(PIPE_OPEN(kTemperaturesCmd)), sensor_index,
-                                 kTemperaturesCmd);
+    std::vector<std::string> lines = pipe_read_lines(PIPE_OPEN(kTemperaturesCmd));
+    std::optional<size_t> at = find_temperature_line(lines, sensor_index);
+    if (!at) {
+        return std::nullopt;
+    }
+    if (*at + 1 == lines.size()) {
+        LOG_ERRNO(LOG_ERR, "Could not fgets value from %s", kTemperaturesCmd);
+        return std::nullopt;
+    }
+    log_msg(LOG_DEBUG, "Temperature for sensor %d is : %s\n", sensor_index, lines[*at + 1].c_str());
+    return lines[*at + 1];
 }
 
 std::optional<std::string> get_heater_status(int heater_index) {
-    return find_heater_line(read_lines(PIPE_OPEN(str_printf(kHeaterStatusFmt, heater_index))),
-                            heater_index);
+    std::optional<std::string> line =
+        find_heater_line(pipe_read_lines(PIPE_OPEN(str_printf(kHeaterStatusFmt, heater_index))));
+    if (line) {
+        log_msg(LOG_DEBUG, "Status for heater %d is : %s\n", heater_index, line->c_str());
+    }
+    return line;
 }
 
 std::optional<std::string> get_environment_status(const std::string& cmd, int fan_index) {
-    return find_fan_line(read_lines(PIPE_OPEN(cmd)), fan_index, cmd);
+    FanLineSearch found = find_fan_line(pipe_read_lines(PIPE_OPEN(cmd)), fan_index);
+    for (const std::string& line : found.unexpected) {
+        LOG_ERRNO(LOG_ERR, "Expected string value, got %s\n", line.c_str());
+    }
+    if (found.cut) {
+        log_msg(LOG_WARNING, "Could not fgets value from %s", cmd.c_str());
+    }
+    return found.line;
 }
 
 void store_temperatures_celsius(const std::string& path) {

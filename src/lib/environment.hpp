@@ -43,15 +43,19 @@ std::optional<std::string> get_top_Kelvane();
 std::optional<int> parse_sensor_name_line(const std::string& line, std::string& name);
 // The count on the last line of a count reply ("   int32 2"); nothing when it has none.
 std::optional<int> parse_count_reply(const std::vector<std::string>& lines);
-// The line after the one naming the sensor ("int32 <n>"), logging as the collector does.
-std::optional<std::string> find_temperature_line(const std::vector<std::string>& lines,
-                                                 int sensor_index, const std::string& cmd);
+// The index of the line naming the sensor (an "int" line holding " <n>"), or nothing; the value
+// is on the line after it.
+std::optional<size_t> find_temperature_line(const std::vector<std::string>& lines,
+                                            int sensor_index);
 // The first line holding a string value.
-std::optional<std::string> find_heater_line(const std::vector<std::string>& lines,
-                                            int heater_index);
-// The string line after the one naming the fan ("int32 <n>"), logging as the collector does.
-std::optional<std::string> find_fan_line(const std::vector<std::string>& lines, int fan_index,
-                                         const std::string& cmd);
+std::optional<std::string> find_heater_line(const std::vector<std::string>& lines);
+// What the search for a fan's status line ("int32 <n>", then a string line) met.
+struct FanLineSearch {
+    std::optional<std::string> line;      // the status line
+    std::vector<std::string> unexpected;  // lines after the fan's number without a string
+    bool cut = false;                     // the fan's number was the last line
+};
+FanLineSearch find_fan_line(const std::vector<std::string>& lines, int fan_index);
 // The text after "double " of a value line.
 std::optional<std::string> temperature_value(const std::string& line);
 // The quoted text after "string " of a value line.

@@ -44,52 +44,6 @@ void put_line(std::FILE* f, const std::string& text) {
 
 }  // namespace
 
-File session_info_open_temp(const std::string& tmp_path) {
-    // A name left behind (a crash, or a link someone placed on the card) is never written
-    // through: the temporary file is always a new regular file.
-    if (unlink(tmp_path.c_str()) != 0) {
-        errno = 0;
-    }
-    int fd = open(tmp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return nullptr;
-    }
-    File tmp(fdopen(fd, "w"));
-    if (!tmp) {
-        close(fd);
-    }
-    return tmp;
-}
-
-bool session_info_commit(File tmp, const std::string& tmp_path, const std::string& info_path) {
-    std::FILE* f = tmp.release();
-    bool written = std::fflush(f) == 0 && std::ferror(f) == 0 && fsync(fileno(f)) == 0;
-    int write_errno = errno;
-    bool closed = std::fclose(f) == 0;
-    if (written && closed && file_rename(tmp_path, info_path)) {
-        return true;
-    }
-    int saved = written ? errno : write_errno;
-    unlink(tmp_path.c_str());
-    errno = saved;
-    LOG_ERRNO(LOG_ERR, "Could not write file '%s', kept '%s' as it was", tmp_path.c_str(),
-              info_path.c_str());
-    return false;
-}
-
-bool session_info_read_whole(std::FILE* info, File& tmp, const std::string& tmp_path,
-                             const std::string& info_path) {
-    if (!std::ferror(info)) {
-        return true;
-    }
-    int saved = errno;
-    tmp.reset();
-    unlink(tmp_path.c_str());
-    errno = saved;
-    LOG_ERRNO(LOG_ERR, "Could not read file '%s', kept it as it was", info_path.c_str());
-    return false;
-}
-
 void read_and_update_session_info(const std::string& path, const std::string& field,
                                   const std::string& default_value, value_callback cb) {
     if (field.size() > kMaxFieldLength) {
@@ -105,10 +59,9 @@ void read_and_update_session_info(const std::string& path, const std::string& fi
         errno = 0;
         return;
     }
-    std::string tmp_path = path + "/Session_Information_tmp_tmp.txt";
-    File tmp = session_info_open_temp(tmp_path);
-    if (!tmp) {
-        LOG_ERRNO(LOG_ERR, "Could not open file '%s'", tmp_path.c_str());
+    TempFile tmp = file_temp_open(info_path, path + "/Session_Information_tmp_tmp.txt");
+    if (!tmp.file) {
+        LOG_ERRNO(LOG_ERR, "Could not open file '%s'", tmp.path.c_str());
         return;
     }
     const std::string prefix = field + ": ";
@@ -116,26 +69,48 @@ void read_and_update_session_info(const std::string& path, const std::string& fi
     std::string line;
     while (file_read_line(info.get(), line)) {
         std::optional<std::string> value;
-        if (str_starts_with(line, prefix)) {
+        if (line.starts_with(prefix)) {
             value = cb(line.substr(prefix.size()));
         }
         if (value) {
-            put_line(tmp.get(), prefix + *value);
+            put_line(tmp.file.get(), prefix + *value);
             modified = true;
         } else {
             // Every line gets its newline back, so an appended field never joins a last line
             // that had none.
-            put_line(tmp.get(), line);
+            put_line(tmp.file.get(), line);
         }
     }
-    if (!session_info_read_whole(info.get(), tmp, tmp_path, info_path)) {
+    if (!session_info_read_whole(info.get(), tmp, info_path)) {
         return;
     }
     info.reset();
     if (!modified) {
-        put_line(tmp.get(), prefix + default_value);
+        put_line(tmp.file.get(), prefix + default_value);
     }
-    session_info_commit(std::move(tmp), tmp_path, info_path);
+    session_info_commit(std::move(tmp), info_path);
+}
+
+bool session_info_read_whole(std::FILE* info, TempFile& tmp, const std::string& info_path) {
+    if (!std::ferror(info)) {
+        return true;
+    }
+    int saved = errno;
+    tmp.file.reset();
+    unlink(tmp.path.c_str());
+    errno = saved;
+    LOG_ERRNO(LOG_ERR, "Could not read file '%s', kept it as it was", info_path.c_str());
+    return false;
+}
+
+bool session_info_commit(TempFile tmp, const std::string& info_path) {
+    std::string tmp_path = tmp.path;
+    if (file_temp_commit(std::move(tmp), info_path)) {
+        return true;
+    }
+    LOG_ERRNO(LOG_ERR, "Could not write file '%s', kept '%s' as it was", tmp_path.c_str(),
+              info_path.c_str());
+    return false;
 }
 
 void update_number_of_collected_data_points(const std::string& path) {
@@ -187,16 +162,6 @@ bool netdev_is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// The whole of a stream; false on a read error.
-bool netdev_read_all(std::FILE* f, std::string& text) {
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-        text.append(chunk, n);
-    }
-    return std::ferror(f) == 0;
-}
-
 // The blank-separated words of `text`.
 std::vector<std::string_view> netdev_split_words(std::string_view text) {
     std::vector<std::string_view> words;
@@ -224,7 +189,7 @@ std::string_view netdev_key_column(std::string_view key) {
 // key, so that an interface such as "wlan_1" keeps its metric names.
 std::string_view netdev_column_metric(std::string_view column) {
     for (std::string_view direction : {"receive_", "transmit_"}) {
-        if (str_starts_with(column, direction)) {
+        if (column.starts_with(direction)) {
             return column.substr(direction.size());
         }
     }
@@ -408,8 +373,8 @@ void store_for_each_proc_net_dev_symbols(hashtable_key_ordering_t* ordering) {
         bool transmit_seen = false;
         for (size_t k = first; k < end; ++k) {
             std::string_view column = netdev_key_column(keys[k]);
-            bool receive = str_starts_with(column, "receive_");
-            bool transmit = str_starts_with(column, "transmit_");
+            bool receive = column.starts_with("receive_");
+            bool transmit = column.starts_with("transmit_");
             if (k != first) {
                 header += transmit && !transmit_seen ? ", Transmit: " : ", ";
             }
@@ -465,7 +430,7 @@ void store_proc_net_dev(const std::string& session_path) {
             return;
         }
         // The whole table: a cut one would lose its last line.
-        if (!netdev_read_all(file.get(), text) || text.empty()) {
+        if (!file_read_all(file.get(), text) || text.empty()) {
             LOG_ERRNO(LOG_ERR, "Could not read from file %s", proc.c_str());
             return;
         }
@@ -500,18 +465,6 @@ bool load_is_blank(char c) {
 void load_skip_blank(std::string_view& text) {
     if (!text.empty() && load_is_blank(text.front())) {
         text.remove_prefix(1);
-    }
-}
-
-void close_uptime_pipe(Pipe& uptime) {
-    int status = pipe_close(uptime);
-    if (status == -1) {
-        log_msg(LOG_DEBUG,
-                "[Kelvane]: error reported by pclose from command: %s [src] line %d in %s",
-                "uptime", __LINE__, "store_load_avg_info_no_retention");
-    } else if (WIFSIGNALED(status)) {
-        log_msg(LOG_DEBUG, "[Kelvane]: Unsuccessful command: %s [src] line %d in %s", "uptime",
-                __LINE__, "store_load_avg_info_no_retention");
     }
 }
 
@@ -598,7 +551,7 @@ void store_load_avg_info_no_retention(const std::string& session_path) {
                         "The message returned contained no string that read 'load average'.");
                 error_detected_and_reported = 1;
             }
-            close_uptime_pipe(uptime);
+            pipe_close_logged(uptime, "uptime", __func__, __LINE__);
             return;
         }
         error_detected_and_reported = 0;
@@ -607,7 +560,7 @@ void store_load_avg_info_no_retention(const std::string& session_path) {
     CSV_APPEND_ROW(folder + "/load.csv",
                    "Date,Time,Load average (1 min),Load average (5 min),Load average (15 min)",
                    "," + values[0] + "," + values[1] + "," + values[2], "\r\n");
-    close_uptime_pipe(uptime);
+    pipe_close_logged(uptime, "uptime", __func__, __LINE__);
 }
 
 // Streams and radar
@@ -624,19 +577,8 @@ void store_video_stream_history_no_retention(const std::string& session_path) {
         return;
     }
     Pipe pipe = PIPE_OPEN(kStreamQuery);
-    std::vector<std::string> lines;
-    for (std::string line; file_read_line(pipe.get(), line);) {
-        lines.push_back(line);
-    }
-    int status = pipe_close(pipe);
-    if (status == -1) {
-        log_msg(LOG_DEBUG,
-                "[Kelvane]: error reported by pclose from command: %s [src] line %d in %s",
-                kStreamQuery, __LINE__, __func__);
-    } else if (WIFSIGNALED(status)) {
-        log_msg(LOG_DEBUG, "[Kelvane]: Unsuccessful command: %s [src] line %d in %s", kStreamQuery,
-                __LINE__, __func__);
-    }
+    std::vector<std::string> lines = pipe_read_lines(pipe);
+    pipe_close_logged(pipe, kStreamQuery, __func__, __LINE__);
     csv_append(LOG_MODULE, __LINE__, file, kHeader,
                stamp + "," + stream_history_cells(lines) + "\r\n");
 }
@@ -645,7 +587,7 @@ std::string stream_history_cells(const std::vector<std::string>& lines) {
     std::string cells;
     int counted = 0;
     for (std::string line : lines) {
-        if (str_starts_with(line, "Error ")) {
+        if (line.starts_with("Error ")) {
             cells += "Error: Failed to get stream info";
             ++counted;
         }
@@ -667,7 +609,7 @@ std::string stream_history_cells(const std::vector<std::string>& lines) {
 void store_radar_data(const std::string& session_path) {
     std::string folder = monitoring_folder(session_path, "monitoring_radar");
     std::string source = device::path(device::kRadarDir);
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(source.c_str()), &closedir);
+    Dir dir(opendir(source.c_str()));
     if (!dir) {
         return;  // a device without radar
     }
@@ -730,6 +672,14 @@ std::string get_names_listed_from_directory(const std::string& path, size_t size
 
 // Server reports
 
+namespace {
+
+std::string server_reports_folder(const std::string& session_path) {
+    return monitoring_folder(session_path, "monitoring_basic") + "/Server_Reports";
+}
+
+}  // namespace
+
 void create_serverreport_snapshot(const monitoring_session* session, const std::string& fremo_user,
                                   const std::string& fremo_pass) {
     if (session == nullptr || !session->session_path) {
@@ -743,13 +693,12 @@ void create_serverreport_snapshot(const monitoring_session* session, const std::
     }
     // Internal storage is small: every report goes into one archive, and the loose copies are
     // removed only once zip has taken them.
+    std::string reports = server_reports_folder(session_path);
     ovra_systemf(
-        "( cd %s/%s/%s/%s && zip -J %s Server_Report_* > /dev/null 2>&1 && rm Server_Report_* ) "
+        "( cd %s && zip -J %s Server_Report_* > /dev/null 2>&1 && rm Server_Report_* ) "
         "> /dev/null 2>&1",
-        shell_escape_unquoted(session_path).c_str(), "system_monitoring", "monitoring_basic",
-        "Server_Reports", "Server_Reports.zip");
-    std::string archive =
-        session_path + "/system_monitoring/monitoring_basic/Server_Reports/" + "Server_Reports.zip";
+        shell_escape_unquoted(reports).c_str(), "Server_Reports.zip");
+    std::string archive = reports + "/Server_Reports.zip";
     log_msg(LOG_INFO, "System Monitoring Session Storage Consumption on Internal Storage -> %s.",
             filesize_human_readable(archive).c_str());
 }
@@ -757,18 +706,21 @@ void create_serverreport_snapshot(const monitoring_session* session, const std::
 bool serverreport_snapshot(const std::string& session_path, const std::string& fremo_user,
                            const std::string& fremo_pass) {
     std::string name = date_format_now("Server_Report_%Y-%m-%dT%H%M%S%Z.txt", 100);
-    std::string dest = session_path + "/system_monitoring/monitoring_basic/Server_Reports/" + name;
+    std::string dest = server_reports_folder(session_path) + "/" + name;
     return fremo_download(fremo_user, fremo_pass, "/norv-cgi/serverreport.cgi", dest);
 }
 
 unsigned long get_dir_size_bytes(const std::string& path) {
     Pipe pipe = PIPE_OPEN(str_printf("du -bks \"%s\"", shell_escape_double_quoted(path).c_str()));
-    std::string line, last;
-    while (file_read_line(pipe.get(), line)) {
-        last = line;
-    }
+    std::string output;
+    file_read_all(pipe.get(), output);
     pipe.reset();
-    long kib = std::strtol(last.c_str(), nullptr, 10);
+    return du_parse_bytes(output);
+}
+
+unsigned long du_parse_bytes(std::string_view output) {
+    std::vector<std::string> lines = str_lines(output);
+    long kib = lines.empty() ? 0 : std::strtol(lines.back().c_str(), nullptr, 10);
     return kib < 0 ? 0 : static_cast<unsigned long>(kib) * 1024;
 }
 
@@ -785,21 +737,26 @@ void shellscript_invoker(const std::string& path, const std::string& name, bool 
 }
 
 void plix_monitor_status_snapshot(const std::string& session_path) {
-    ovra_systemf("%s/plix_status_monitor.sh \"%s/%s/%s\" &",
-                 shell_escape_unquoted(device::path(device::kShellDir)).c_str(),
-                 shell_escape_double_quoted(session_path).c_str(), "system_monitoring",
-                 "monitoring_plix");
+    ovra_systemf(
+        "%s/plix_status_monitor.sh \"%s\" &",
+        shell_escape_unquoted(device::path(device::kShellDir)).c_str(),
+        shell_escape_double_quoted(monitoring_folder(session_path, "monitoring_plix")).c_str());
 }
 
 int ps_grep_and_check_if_included(const std::string& grep, const std::string& strstr_string) {
     Pipe pipe = PIPE_OPEN(str_printf("ps | grep \"%s\"", shell_escape_double_quoted(grep).c_str()));
-    std::string line;
-    while (file_read_line(pipe.get(), line)) {
-        if (line.find(strstr_string) != std::string::npos) {
-            return 1;
+    std::string output;
+    file_read_all(pipe.get(), output);
+    return lines_include(output, strstr_string) ? 1 : 0;
+}
+
+bool lines_include(std::string_view output, std::string_view part) {
+    for (const std::string& line : str_lines(output)) {
+        if (line.find(part) != std::string::npos) {
+            return true;
         }
     }
-    return 0;
+    return false;
 }
 
 bool is_monitory_dir(const char* path) {
@@ -807,9 +764,9 @@ bool is_monitory_dir(const char* path) {
         return false;
     }
     const std::string p = path;
-    bool internal = str_starts_with(p, device::path(device::kLocalDataDir));
-    bool edge = str_starts_with(p, device::path(device::kStorageDir)) &&
-                p.find("Kelvane") != std::string::npos;
+    bool internal = p.starts_with(device::path(device::kLocalDataDir));
+    bool edge =
+        p.starts_with(device::path(device::kStorageDir)) && p.find("Kelvane") != std::string::npos;
     if (!(internal || edge) || p.find("/..") != std::string::npos || !is_directory(p)) {
         return false;
     }
@@ -833,7 +790,7 @@ int zip_session(const std::string& path) {
         LOG_ERRNO(LOG_ERR, "Path to zip is not a directory: %s", path.c_str());
         return 1;
     }
-    if (!str_starts_with(path, "/")) {
+    if (!path.starts_with("/")) {
         LOG_ERRNO(LOG_ERR, "Path to zip must be absolute, but got: %s", path.c_str());
         return 1;
     }

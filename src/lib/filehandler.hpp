@@ -9,6 +9,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -33,16 +34,11 @@ std::optional<std::string> update_data_points(const std::string& old_value);
 // "%u Days %u hours %u minutes" plus one minute; nothing when the value doesn't parse.
 std::optional<std::string> update_duration(const std::string& old_value);
 
-// The two halves of rewriting the information file through a temporary file: a fresh
-// temporary file (never opened through a link planted under its name), and the commit that
-// renames it over `info_path` only when every write, the flush and the close succeeded.
-// A failed commit removes the temporary file, keeps `info_path` as it was and logs why.
-File session_info_open_temp(const std::string& tmp_path);
-bool session_info_commit(File tmp, const std::string& tmp_path, const std::string& info_path);
-// After copying `info` into `tmp`: true when the whole file was read; otherwise closes and
-// removes the temporary file and logs, so that a read error never shortens the file.
-bool session_info_read_whole(std::FILE* info, File& tmp, const std::string& tmp_path,
-                             const std::string& info_path);
+// After copying `info` into `tmp`: true when the whole file was read; otherwise removes the
+// temporary file and logs, so that a read error never shortens the file.
+bool session_info_read_whole(std::FILE* info, TempFile& tmp, const std::string& info_path);
+// Puts `tmp` in place of `info_path`; when it can't, logs and leaves the file as it was.
+bool session_info_commit(TempFile tmp, const std::string& info_path);
 
 // Network counters
 
@@ -129,6 +125,8 @@ bool serverreport_snapshot(const std::string& session_path, const std::string& f
                            const std::string& fremo_pass);
 // Size of the tree in bytes (whole KiB), 0 when it can't be measured.
 unsigned long get_dir_size_bytes(const std::string& path);
+// The same from what `du -bks` printed: the number that begins its last line, in KiB.
+unsigned long du_parse_bytes(std::string_view output);
 
 // Helper scripts
 
@@ -139,6 +137,8 @@ void shellscript_invoker(const std::string& path, const std::string& name, bool 
 void plix_monitor_status_snapshot(const std::string& session_path);
 // 1 when a line of the process list filtered by `grep` contains `strstr_string`, else 0.
 int ps_grep_and_check_if_included(const std::string& grep, const std::string& strstr_string);
+// True when a line of `output` contains `part`.
+bool lines_include(std::string_view output, std::string_view part);
 // True when `path` names an existing session folder of this package.
 bool is_monitory_dir(const char* path);
 

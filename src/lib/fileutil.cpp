@@ -18,11 +18,6 @@
 
 namespace {
 
-struct DirCloser {
-    void operator()(DIR* d) const { closedir(d); }
-};
-using Dir = std::unique_ptr<DIR, DirCloser>;
-
 struct ObjectUnref {
     void operator()(gpointer p) const { g_object_unref(p); }
 };
@@ -38,21 +33,6 @@ mode_t default_file_mode() {
     mode_t mask = umask(0);
     umask(mask);
     return 0666 & ~mask;
-}
-
-bool write_all(int fd, const std::string& contents) {
-    size_t done = 0;
-    while (done < contents.size()) {
-        ssize_t n = write(fd, contents.data() + done, contents.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -81,6 +61,15 @@ bool file_read_line(std::FILE* f, std::string& line) {
         line.pop_back();
     }
     return true;
+}
+
+bool file_read_all(std::FILE* f, std::string& text) {
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+        text.append(chunk, n);
+    }
+    return std::ferror(f) == 0;
 }
 
 bool is_directory(const std::string& path) {
@@ -209,22 +198,58 @@ bool file_rename(const std::string& oldname, const std::string& newname) {
     return false;
 }
 
-bool file_replace_contents(const std::string& path, const std::string& contents) {
-    std::string tmp = path + ".tmpXXXXXX";
-    int fd = mkstemp(tmp.data());
-    if (fd < 0) {
-        return false;
+TempFile file_temp_open(const std::string& path, const std::string& tmp_path) {
+    TempFile tmp{nullptr, tmp_path.empty() ? path + ".tmpXXXXXX" : tmp_path};
+    int fd;
+    if (tmp_path.empty()) {
+        fd = mkostemp(tmp.path.data(), O_CLOEXEC);
+        if (fd >= 0 && fchmod(fd, default_file_mode()) != 0) {
+            int saved = errno;
+            close(fd);
+            unlink(tmp.path.c_str());
+            errno = saved;
+            return tmp;
+        }
+    } else {
+        if (unlink(tmp_path.c_str()) != 0) {
+            errno = 0;
+        }
+        fd = open(tmp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     }
-    bool ok = fchmod(fd, default_file_mode()) == 0 && write_all(fd, contents) && fsync(fd) == 0;
+    if (fd < 0) {
+        return tmp;
+    }
+    tmp.file.reset(fdopen(fd, "w"));
+    if (!tmp.file) {
+        int saved = errno;
+        close(fd);
+        unlink(tmp.path.c_str());
+        errno = saved;
+    }
+    return tmp;
+}
+
+bool file_temp_commit(TempFile tmp, const std::string& path) {
+    std::FILE* f = tmp.file.release();
+    bool written = std::fflush(f) == 0 && std::ferror(f) == 0 && fsync(fileno(f)) == 0;
     int saved = errno;
-    ok = (close(fd) == 0) && ok;
-    if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) {
+    bool closed = std::fclose(f) == 0;
+    if (written && closed && std::rename(tmp.path.c_str(), path.c_str()) == 0) {
         return true;
     }
-    saved = errno != 0 ? errno : saved;
-    unlink(tmp.c_str());
+    saved = written ? errno : saved;
+    unlink(tmp.path.c_str());
     errno = saved;
     return false;
+}
+
+bool file_replace_contents(const std::string& path, const std::string& contents) {
+    TempFile tmp = file_temp_open(path);
+    if (!tmp.file) {
+        return false;
+    }
+    std::fwrite(contents.data(), 1, contents.size(), tmp.file.get());
+    return file_temp_commit(std::move(tmp), path);
 }
 
 unsigned dir_remove_recursive(const std::string& dir_path) {
@@ -300,19 +325,32 @@ int get_storage_use_pcent(const char* storage_path) {
         LOG_ERRNO(LOG_ERR, "Could not popen: %s", cmd.c_str());
         return -1;
     }
-    std::string line;
-    if (!file_read_line(pipe.get(), line)) {
+    std::string output;
+    file_read_all(pipe.get(), output);
+    pipe.reset();
+    std::optional<std::string> no_percent_line;
+    int use = df_parse_use_pcent(output, no_percent_line);
+    if (no_percent_line) {
+        LOG_ERRNO(LOG_ERR, "Could not find percent char in '%s'", no_percent_line->c_str());
+    }
+    return use;
+}
+
+int df_parse_use_pcent(std::string_view output, std::optional<std::string>& no_percent_line) {
+    size_t data = output.find('\n');
+    if (output.empty()) {
         return -1;
     }
-    if (!file_read_line(pipe.get(), line)) {
+    if (data == std::string_view::npos || data + 1 == output.size()) {
         return 0;
     }
-    if (!std::feof(pipe.get())) {
-        line += '\n';
+    std::string_view line = output.substr(data + 1);
+    if (size_t end = line.find('\n'); end != std::string_view::npos) {
+        line = line.substr(0, end + 1);
     }
     size_t percent = line.find('%');
-    if (percent == std::string::npos) {
-        LOG_ERRNO(LOG_ERR, "Could not find percent char in '%s'", line.c_str());
+    if (percent == std::string_view::npos) {
+        no_percent_line = std::string(line);
         return 0;
     }
     // The capacity column ends in "%": read its digits backwards, at most three, and never the

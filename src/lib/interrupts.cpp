@@ -3,6 +3,7 @@
 #include "lib/device.hpp"
 #include "lib/log.hpp"
 #include "lib/sysutil.hpp"
+#include "lib/timeseries.hpp"
 
 #define LOG_MODULE "lib/interrupts"
 
@@ -15,10 +16,10 @@ constexpr int kSecondsBetweenReadings = 3;
 void create_interrupts_snapshot(const std::string& session_path) {
     // The device's own date names the copies; two readings show the counters' rate.
     std::string source = shell_escape_unquoted(device::path(device::kProcInterrupts));
-    std::string folder = shell_escape_double_quoted(session_path);
-    ovra_systemf("cp %s \"%s/%s/%s/$(date +%%Y%%m%%d_%%H%%M%%S)_interrupts.txt\"", source.c_str(),
-                 folder.c_str(), "system_monitoring", "monitoring_interrupts");
-    ovra_systemf("sleep %d && cp %s \"%s/%s/%s/$(date +%%Y%%m%%d_%%H%%M%%S)_interrupts.txt\"",
-                 kSecondsBetweenReadings, source.c_str(), folder.c_str(), "system_monitoring",
-                 "monitoring_interrupts");
+    std::string folder =
+        shell_escape_double_quoted(monitoring_folder(session_path, "monitoring_interrupts"));
+    ovra_systemf("cp %s \"%s/$(date +%%Y%%m%%d_%%H%%M%%S)_interrupts.txt\"", source.c_str(),
+                 folder.c_str());
+    ovra_systemf("sleep %d && cp %s \"%s/$(date +%%Y%%m%%d_%%H%%M%%S)_interrupts.txt\"",
+                 kSecondsBetweenReadings, source.c_str(), folder.c_str());
 }

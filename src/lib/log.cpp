@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "lib/strutil.hpp"
+
 #define LOG_MODULE "lib/log"
 
 namespace {
@@ -14,19 +16,6 @@ namespace {
 LogSink& sink() {
     static LogSink s;
     return s;
-}
-
-std::string format_v(const char* fmt, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    int needed = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    if (needed < 0) {
-        return std::string();
-    }
-    std::string text(static_cast<size_t>(needed), '\0');
-    std::vsnprintf(text.data(), text.size() + 1, fmt, args);
-    return text;
 }
 
 std::vector<std::string>& secrets() {
@@ -81,7 +70,8 @@ const char* log_errno_text() {
 void log_msg(int level, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    std::string text = format_v(fmt, args);
+    std::string text;
+    str_vprintf(text, fmt, args);
     va_end(args);
     emit(level, text);
 }
@@ -96,7 +86,9 @@ void log_errno_msg(int level, const char* module, int line, const char* fmt, ...
     text += ") ";
     va_list args;
     va_start(args, fmt);
-    text += format_v(fmt, args);
+    std::string message;
+    str_vprintf(message, fmt, args);
+    text += message;
     va_end(args);
     emit(level, text);
     errno = 0;

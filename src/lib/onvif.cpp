@@ -4,6 +4,7 @@
 #include "lib/device.hpp"
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
+#include "lib/timeseries.hpp"
 
 #define LOG_MODULE "lib/onvif"
 
@@ -15,5 +16,5 @@ void onvif_copy_media_conf(const std::string& session_path) {
     }
     std::string stamp = date_format_now("%Y%m%d_%H%M%S", 20);
     file_copy(source,
-              session_path + "/system_monitoring/monitoring_onvif/" + stamp + "_media.conf");
+              monitoring_folder(session_path, "monitoring_onvif") + "/" + stamp + "_media.conf");
 }

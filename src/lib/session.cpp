@@ -23,7 +23,7 @@ bool has_end_line(const std::string& signature_path) {
     }
     std::string line;
     while (file_read_line(signature.get(), line)) {
-        if (str_starts_with(line, "End")) {
+        if (line.starts_with("End")) {
             return true;
         }
     }
@@ -32,16 +32,16 @@ bool has_end_line(const std::string& signature_path) {
 
 void write_stop_time(const std::string& session_path) {
     std::string info_path = session_path + "/Session_Information.txt";
-    std::string tmp_path = session_path + "/Session_Information_tmp.txt";
     File info = file_open(info_path, "r");
-    File tmp = session_info_open_temp(tmp_path);
     std::string stop_time = date_format_now("%a %b %e %H:%M:%S %Z %Y", 100);
     if (!info) {
         errno = 0;
         return;
     }
-    if (!tmp) {
-        LOG_ERRNO(LOG_ERR, "Could not open file '%s'", tmp_path.c_str());
+    // Opened only for a file to rewrite, so no empty temporary file is left beside nothing.
+    TempFile tmp = file_temp_open(info_path, session_path + "/Session_Information_tmp.txt");
+    if (!tmp.file) {
+        LOG_ERRNO(LOG_ERR, "Could not open file '%s'", tmp.path.c_str());
         return;
     }
     std::string line;
@@ -52,14 +52,14 @@ void write_stop_time(const std::string& session_path) {
             continue;
         }
         line += '\n';
-        std::fwrite(line.data(), 1, line.size(), tmp.get());
+        std::fwrite(line.data(), 1, line.size(), tmp.file.get());
     }
-    if (!session_info_read_whole(info.get(), tmp, tmp_path, info_path)) {
+    if (!session_info_read_whole(info.get(), tmp, info_path)) {
         return;
     }
     info.reset();
-    std::fprintf(tmp.get(), "Stop Time of the session: %s\r\n", stop_time.c_str());
-    session_info_commit(std::move(tmp), tmp_path, info_path);
+    std::fprintf(tmp.file.get(), "Stop Time of the session: %s\r\n", stop_time.c_str());
+    session_info_commit(std::move(tmp), info_path);
 }
 
 void write_session_size(const std::string& session_path) {

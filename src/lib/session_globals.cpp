@@ -42,15 +42,14 @@ void monitoring_session_save(const monitoring_session* session) {
     }
 }
 
-MonitoringSession monitoring_session_parse(std::FILE* state_file) {
+MonitoringSession monitoring_session_parse(std::string_view text) {
     MonitoringSession session = monitoring_session_new();
-    std::string line;
-    while (file_read_line(state_file, line)) {
+    for (const std::string& line : str_lines(text)) {
         std::string key = line.substr(0, 5);
         // A value ends at a NUL, as every path built from it would.
         std::string value = line.size() > 5 ? std::string(line.c_str() + 5) : std::string();
         if (key == "SECS:") {
-            if (str_starts_with(value, kLocalStorage)) {
+            if (value.starts_with(kLocalStorage)) {
                 session->storage_id.reset();
             } else {
                 session->storage_id = std::move(value);
@@ -94,5 +93,7 @@ MonitoringSession monitoring_session_load() {
         errno = 0;
         return nullptr;
     }
-    return monitoring_session_parse(file.get());
+    std::string text;
+    file_read_all(file.get(), text);
+    return monitoring_session_parse(text);
 }

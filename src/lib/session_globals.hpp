@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 struct monitoring_session {
     std::optional<std::string> storage_id;  // absent: the session is on internal storage
@@ -27,4 +28,4 @@ void monitoring_session_save(const monitoring_session* session);
 MonitoringSession monitoring_session_load();
 
 // Parses the text of a state file (the loader's I/O-free half).
-MonitoringSession monitoring_session_parse(std::FILE* state_file);
+MonitoringSession monitoring_session_parse(std::string_view text);

@@ -66,11 +66,10 @@ std::string_view scanned(const std::string& input) {
 
 }  // namespace
 
-bool dbus_parse_string(const std::string& input, std::optional<std::string>& p) {
+std::optional<std::string> dbus_parse_string(const std::string& input) {
     std::string_view text = scanned(input);
     if (text.find(" string \"\"") != std::string_view::npos) {
-        p = std::string();
-        return true;
+        return std::string();
     }
     size_t pos = after_word(text, "string");
     if (pos != std::string_view::npos && pos < text.size() && text[pos] == '"') {
@@ -79,15 +78,13 @@ bool dbus_parse_string(const std::string& input, std::optional<std::string>& p) 
         std::string_view value = text.substr(
             pos + 1, end == std::string_view::npos ? std::string_view::npos : end - pos - 1);
         if (!value.empty()) {
-            p = std::string(value);
-            return true;
+            return std::string(value);
         }
     }
-    LOG_ERRNO(LOG_ERR, "Failed to parse string: %s", input.c_str());
-    return false;
+    return std::nullopt;
 }
 
-bool dbus_parse_int32(const std::string& input, int32_t& p) {
+std::optional<int32_t> dbus_parse_int32(const std::string& input) {
     std::string_view text = scanned(input);
     size_t pos = after_word(text, "int32");
     if (pos != std::string_view::npos) {
@@ -98,26 +95,21 @@ bool dbus_parse_int32(const std::string& input, int32_t& p) {
         int32_t value = 0;
         if (std::from_chars(text.data() + pos, text.data() + text.size(), value).ec ==
             std::errc()) {
-            p = value;
-            return true;
+            return value;
         }
     }
-    LOG_ERRNO(LOG_ERR, "Failed to parse int32: %s", input.c_str());
-    return false;
+    return std::nullopt;
 }
 
-bool dbus_parse_boolean(const std::string& input, bool& p) {
+std::optional<bool> dbus_parse_boolean(const std::string& input) {
     std::string_view text = scanned(input);
     if (text.find("boolean true") != std::string_view::npos) {
-        p = true;
         return true;
     }
     if (text.find("boolean false") != std::string_view::npos) {
-        p = false;
-        return true;
+        return false;
     }
-    LOG_ERRNO(LOG_ERR, "Failed to parse boolean: %s", input.c_str());
-    return false;
+    return std::nullopt;
 }
 
 bool storage_reply_add_line(StorageReply& reply, const std::string& input) {
@@ -140,12 +132,23 @@ bool storage_reply_add_line(StorageReply& reply, const std::string& input) {
         return true;
     }
     StorageInfo& s = reply.storages.back();
+    // A member whose line doesn't parse keeps its zero value.
     if (reply.line <= STATUS) {
-        dbus_parse_string(input, s.*kStrings[reply.line]);
+        if (std::optional<std::string> value = dbus_parse_string(input)) {
+            s.*kStrings[reply.line] = std::move(value);
+        } else {
+            LOG_ERRNO(LOG_ERR, "Failed to parse string: %s", input.c_str());
+        }
     } else if (reply.line == DISK_TYPE) {
-        dbus_parse_int32(input, s.disk_type);
+        if (std::optional<int32_t> value = dbus_parse_int32(input)) {
+            s.disk_type = *value;
+        } else {
+            LOG_ERRNO(LOG_ERR, "Failed to parse int32: %s", input.c_str());
+        }
+    } else if (std::optional<bool> value = dbus_parse_boolean(input)) {
+        s.*kFlags[reply.line - DISRUPTION] = *value;
     } else {
-        dbus_parse_boolean(input, s.*kFlags[reply.line - DISRUPTION]);
+        LOG_ERRNO(LOG_ERR, "Failed to parse boolean: %s", input.c_str());
     }
     return true;
 }

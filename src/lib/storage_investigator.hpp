@@ -78,7 +78,7 @@ bool storage_reply_add_line(StorageReply& reply, const std::string& input);
 // False (after logging) when the last structure is too short.
 bool storage_reply_complete(const StorageReply& reply);
 
-// Member line parsers: each writes `p` only when `input` parses, else logs and returns false.
-bool dbus_parse_string(const std::string& input, std::optional<std::string>& p);
-bool dbus_parse_int32(const std::string& input, int32_t& p);
-bool dbus_parse_boolean(const std::string& input, bool& p);
+// Member line parsers: the value of a reply line, nothing when it doesn't parse.
+std::optional<std::string> dbus_parse_string(const std::string& input);
+std::optional<int32_t> dbus_parse_int32(const std::string& input);
+std::optional<bool> dbus_parse_boolean(const std::string& input);

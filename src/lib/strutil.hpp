@@ -3,9 +3,11 @@
 
 #include <glib.h>
 
+#include <cstdarg>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Cuts `str` at the first `term` and returns the text that followed it (the value of a
 // "key=value" line); without `term` the string is left alone and nothing is returned.
@@ -21,10 +23,13 @@ void str_replace_char(std::string& str, char find, char replacement);
 std::string str_join(std::string_view s1, std::string_view s2,
                      std::optional<std::string_view> s3 = std::nullopt);
 
-// True when `str` begins with `prefix`.
-inline bool str_starts_with(std::string_view str, std::string_view prefix) {
-    return str.substr(0, prefix.size()) == prefix;
-}
+// printf into a std::string of whatever length the values need; false (and `out` untouched)
+// when the format can't be applied.
+bool str_vprintf(std::string& out, const char* fmt, va_list args);
+std::string str_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The lines of `text` without their '\n'; a last line without one counts too.
+std::vector<std::string> str_lines(std::string_view text);
 
 // The text of a GLib-allocated string, which is freed.
 std::string gchar_take(gchar* str);

@@ -6,21 +6,12 @@
 #include <cstdarg>
 #include <cstdlib>
 
+#include "lib/fileutil.hpp"
+#include "lib/strutil.hpp"
+
 #define LOG_MODULE "lib/sysutil"
 
 namespace {
-
-bool vformat(std::string& out, const char* fmt, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    int needed = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    if (needed < 0) {
-        return false;
-    }
-    out.assign(static_cast<size_t>(needed), '\0');
-    return std::vsnprintf(out.data(), out.size() + 1, fmt, args) == needed;
-}
 
 bool is_plain_shell_char(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
@@ -50,22 +41,13 @@ bool ovra_systemf(const char* fmt, ...) {
     std::string cmd;
     va_list args;
     va_start(args, fmt);
-    bool built = vformat(cmd, fmt, args);
+    bool built = str_vprintf(cmd, fmt, args);
     va_end(args);
     if (!built) {
         LOG_ERRNO(LOG_ERR, "Could not allocate memory for command: %s", fmt);
         return false;
     }
     return ovra_system(cmd);
-}
-
-std::string str_printf(const char* fmt, ...) {
-    std::string out;
-    va_list args;
-    va_start(args, fmt);
-    vformat(out, fmt, args);
-    va_end(args);
-    return out;
 }
 
 Pipe pipe_open_or_die(const char* module, int line, const std::string& cmd) {
@@ -79,6 +61,26 @@ Pipe pipe_open_or_die(const char* module, int line, const std::string& cmd) {
 
 int pipe_close(Pipe& pipe) {
     return pclose(pipe.release());
+}
+
+void pipe_close_logged(Pipe& pipe, const char* cmd, const char* func, int line) {
+    int status = pipe_close(pipe);
+    if (status == -1) {
+        log_msg(LOG_DEBUG,
+                "[Kelvane]: error reported by pclose from command: %s [src] line %d in %s", cmd,
+                line, func);
+    } else if (WIFSIGNALED(status)) {
+        log_msg(LOG_DEBUG, "[Kelvane]: Unsuccessful command: %s [src] line %d in %s", cmd, line,
+                func);
+    }
+}
+
+std::vector<std::string> pipe_read_lines(Pipe& pipe) {
+    std::vector<std::string> lines;
+    for (std::string line; file_read_line(pipe.get(), line);) {
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 std::string shell_escape_double_quoted(std::string_view value) {

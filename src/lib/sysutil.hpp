@@ -6,8 +6,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "lib/log.hpp"
+#include "lib/strutil.hpp"
 
 // Runs `cmd` through /bin/sh; true only when the shell exited normally with status 0.
 bool ovra_system(const char* cmd);
@@ -18,9 +20,6 @@ inline bool ovra_system(const std::string& cmd) {
 // Formats a command line of any length and runs it. Values are inserted as they are: callers
 // escape them with the shell_escape_* helpers below.
 bool ovra_systemf(const char* fmt, ...) KELVANE_PRINTF(1, 2);
-
-// printf into a std::string of whatever length the values need.
-std::string str_printf(const char* fmt, ...) KELVANE_PRINTF(1, 2);
 
 struct PipeCloser {
     void operator()(std::FILE* f) const { pclose(f); }
@@ -34,6 +33,16 @@ Pipe pipe_open_or_die(const char* module, int line, const std::string& cmd);
 
 // Closes the pipe and returns the command's wait status (as pclose gives it).
 int pipe_close(Pipe& pipe);
+
+// Closes the pipe and logs at LOG_DEBUG when pclose failed or `cmd` was killed by a signal,
+// naming the caller's function and line.
+void pipe_close_logged(Pipe& pipe, const char* cmd, const char* func, int line);
+
+// Every line the command prints, without the '\n'.
+std::vector<std::string> pipe_read_lines(Pipe& pipe);
+inline std::vector<std::string> pipe_read_lines(Pipe&& pipe) {
+    return pipe_read_lines(pipe);
+}
 
 // `value` escaped so that the shell takes it literally inside "..."
 std::string shell_escape_double_quoted(std::string_view value);

@@ -1,4 +1,4 @@
-// Reads what a ZIP archive holds through the real `unzip -l`.
+// Reads what a ZIP archive holds through the real `zipinfo`.
 #pragma once
 
 #include <set>

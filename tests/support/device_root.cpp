@@ -23,6 +23,8 @@ DeviceRoot::DeviceRoot() : root_((fs::temp_directory_path() / "kelvane-device-XX
     EXPECT_NE(mkdtemp(root_.data()), nullptr);
     make_dirs(path(std::string(device::kLocalDataDir)));
     device::set_root(root_);
+    // A hostile value that got executed leaves this marker in the test's own folder.
+    setenv("PWNED", (root_ + "/pwned").c_str(), 1);
 }
 
 DeviceRoot::~DeviceRoot() {

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 pid_t spawn(const std::vector<std::string>& args, std::string* first_line) {
     // Everything the child needs is ready before fork: it may only make plain system calls.
@@ -55,4 +57,15 @@ void end(pid_t pid, int signal) {
         kill(pid, signal);
         waitpid(pid, nullptr, 0);
     }
+}
+
+bool wait_until(const std::function<bool()>& done, int seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,3 +16,7 @@ pid_t spawn(const std::vector<std::string>& args, std::string* first_line = null
 // Sends `signal` to a process that spawn started and waits for it; nothing for pid <= 0 (never
 // kill(-1, ...)).
 void end(pid_t pid, int signal);
+
+// Polls `done` until it holds; false when it still doesn't after `seconds`, a deadline far
+// beyond what a loaded machine needs.
+bool wait_until(const std::function<bool()>& done, int seconds = 120);

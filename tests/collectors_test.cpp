@@ -1,0 +1,90 @@
+// Each collector's exact output: tests/data/collectors/<collector>/input holds what the device
+// shows (laid below the device root), expected/ the files the collector leaves in the session's
+// system_monitoring folder after two runs (time stamps as "T"), and expected/log what it logged
+// (paths below the device root as on the device).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <regex>
+
+#include "kelvane_daemon.hpp"
+#include "lib/filehandler.hpp"
+#include "support/device_root.hpp"
+#include "support/log_capture.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kData = std::string(KELVANE_SOURCE_DIR) + "/tests/data/collectors";
+
+const std::map<std::string, std::function<void(const std::string&)>> kCollectors = {
+    {"meminfo", store_proc_meminfo},
+    {"buddyinfo", create_buddyinfo_snapshot},
+    {"pagefaults", create_pagefault_snapshot},
+    {"net_dev", store_proc_net_dev},
+    {"radar", store_radar_data},
+};
+
+// Every file below `dir` by relative path, with its time stamps masked.
+std::map<std::string, std::string> files_below(const std::string& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        if (entry.is_regular_file()) {
+            files[fs::relative(entry.path(), dir).string()] = read_stamped(entry.path());
+        }
+    }
+    return files;
+}
+
+class Collectors : public ::testing::TestWithParam<std::string> {};
+
+}  // namespace
+
+TEST_P(Collectors, LeaveTheExpectedFiles) {
+    DeviceRoot dev;
+    LogCapture log;
+    const std::string data = kData + "/" + GetParam();
+    if (fs::exists(data + "/input")) {
+        fs::copy(data + "/input", dev.root(), fs::copy_options::recursive);
+    }
+    std::string session = lay_down_session(dev, dev.root() + "/storage/", "SD_DISK").session_path;
+    network_bandwidth = {};
+    for (int run = 0; run < 2; ++run) {
+        errno = 0;
+        // "<collector>-<case>" is another case of the same collector.
+        kCollectors.at(GetParam().substr(0, GetParam().find('-')))(session);
+    }
+    std::map<std::string, std::string> expected = files_below(data + "/expected");
+    static const std::regex line_number(R"((\([a-z_/]+:|FAILED |parsing: )\d+)");
+    std::string logged;
+    for (const auto& [level, text] : log.entries()) {
+        std::string masked = std::regex_replace(text, line_number, "$1N");
+        for (size_t at; (at = masked.find(dev.root())) != std::string::npos;) {
+            masked.erase(at, dev.root().size());
+        }
+        logged += std::to_string(level) + " " + masked + "\n";
+    }
+    EXPECT_EQ(logged, expected["log"]);
+    expected.erase("log");
+    EXPECT_EQ(files_below(session + "/system_monitoring"), expected);
+}
+
+std::vector<std::string> cases() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(kData)) {
+        names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Data, Collectors, ::testing::ValuesIn(cases()),
+                         [](const auto& param_info) {
+                             std::string name = param_info.param;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
