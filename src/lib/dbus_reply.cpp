@@ -36,10 +36,7 @@ std::optional<DbusMember> member_line(const std::string& line) {
     }
     for (std::string_view opener : kTypeWords) {
         if (rest.starts_with(opener)) {
-            std::string_view word = opener.substr(0, opener.find_last_of(' '));
-            if (opener.ends_with('{') || opener.ends_with('[') || opener.ends_with('(')) {
-                word = opener.substr(0, opener.size() - 2);
-            }
+            std::string_view word = opener.substr(0, opener.find_last_not_of(" \"{[(") + 1);
             return DbusMember{indent, std::string(word), std::string(rest.substr(opener.size())),
                               line + "\n"};
         }
