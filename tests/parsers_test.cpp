@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "kelvane_daemon.hpp"
+#include "lib/dbus_reply.hpp"
 #include "lib/device.hpp"
 #include "lib/environment.hpp"
 #include "lib/filehandler.hpp"
@@ -40,20 +41,12 @@ Parser per_line(std::function<std::string(const std::string&)> fn) {
 }
 
 std::string render_storages(const std::string& input) {
-    StorageReply reply;
+    std::optional<StorageList> storages = storage_reply_parse(str_lines(input));
+    if (!storages) {
+        return "rejected\n";
+    }
     std::string out;
-    Lines lines = str_lines(input);
-    for (size_t i = 0; i < lines.size(); ++i) {
-        // Each line as get_storages reads it, with its line feed.
-        bool feed = i + 1 < lines.size() || input.ends_with('\n');
-        if (!storage_reply_add_line(reply, lines[i] + (feed ? "\n" : ""))) {
-            return "rejected\n";
-        }
-    }
-    if (!storage_reply_complete(reply)) {
-        return "incomplete\n";
-    }
-    for (const StorageInfo& s : reply.storages) {
+    for (const StorageInfo& s : *storages) {
         std::string flags;
         for (bool f : {s.disruption, s.available, s.removed, s.locked, s.full, s.read_only,
                        s.exiting, s.recording, s.recipient, s.read_write_failure,
@@ -62,7 +55,7 @@ std::string render_storages(const std::string& input) {
         }
         out += opt(s.disk_id) + " " + opt(s.friendly_name) + " " + opt(s.mount_point) + " " +
                opt(s.status) + " " + std::to_string(s.disk_type) + " " + flags +
-               (is_storage_ok(s) ? " ok\n" : " not-ok\n");
+               (s.malformed ? " malformed" : "") + (is_storage_ok(s) ? " ok\n" : " not-ok\n");
     }
     return out;
 }
@@ -123,12 +116,18 @@ const std::map<std::string, Parser>& parsers() {
          }},
         {"storage_reply",
          [](const std::string&, const std::string& input) { return render_storages(input); }},
-        {"dbus_members", per_line([](const std::string& line) {
-             std::optional<int32_t> i = dbus_parse_int32(line);
-             std::optional<bool> b = dbus_parse_boolean(line);
-             return opt(dbus_parse_string(line)) + " " + (i ? std::to_string(*i) : "none") + " " +
-                    (b ? (*b ? "true" : "false") : "none");
-         })},
+        {"dbus_members",
+         [](const std::string&, const std::string& input) {
+             std::string out;
+             for (const DbusMember& m : dbus_reply_members(str_lines(input))) {
+                 std::optional<int32_t> i = dbus_parse_int32(m.text);
+                 std::optional<bool> b = dbus_parse_boolean(m.text);
+                 out += std::to_string(m.indent) + " " + m.type + " " + opt(m.value) + " " +
+                        (i ? std::to_string(*i) : "-") + " " + (b ? (*b ? "true" : "false") : "-") +
+                        "\n";
+             }
+             return out;
+         }},
         {"proc_net_dev",
          [](const std::string&, const std::string& input) { return render_net_dev(input); }},
         {"meminfo_line", per_line([](const std::string& line) {
@@ -153,9 +152,6 @@ const std::map<std::string, Parser>& parsers() {
              auto n = parse_sensor_name_line(line, name);
              return n ? std::to_string(*n) + " " + name : "none";
          })},
-        {"value_line", per_line([](const std::string& line) {
-             return opt(temperature_value(line)) + " " + opt(quoted_string_value(line));
-         })},
         {"count_reply",
          [](const std::string&, const std::string& input) {
              auto n = parse_count_reply(str_lines(input));
@@ -164,16 +160,12 @@ const std::map<std::string, Parser>& parsers() {
         {"controller_reply",
          [](const std::string& arg, const std::string& input) {
              Lines lines = str_lines(input);
-             int index = std::stoi(arg);
-             auto at = find_temperature_line(lines, index);
-             FanLineSearch fan = find_fan_line(lines, index);
-             std::string out = "temperature " + (at ? std::to_string(*at) : "none") + "\n" +
-                               "heater " + opt(find_heater_line(lines)) + "\nfan " + opt(fan.line) +
-                               (fan.cut ? " cut" : "");
-             for (const std::string& line : fan.unexpected) {
-                 out += " unexpected " + opt(line);
-             }
-             return out + "\n";
+             int index =
+                 arg.find(' ') == std::string::npos ? 0 : std::stoi(arg.substr(arg.find(' ')));
+             return opt(arg.starts_with("temperature") ? temperature_reply_value(lines, index)
+                        : arg.starts_with("fan")       ? fan_reply_value(lines, index)
+                                                       : heater_reply_value(lines)) +
+                    "\n";
          }},
         {"stream_cells",
          [](const std::string&, const std::string& input) {

@@ -63,3 +63,16 @@ TEST(Storage, FailedServiceCallsAnswerNotOk) {
     ASSERT_TRUE(bus.start("norv_storage", storages("SD_DISK", "OK", true, R"(,"delay":1)")));
     EXPECT_TRUE(determine_if_this_storage_is_ok("SD_DISK"));
 }
+
+TEST(Storage, StringsWithLineBreaksOrQuotesKeepEveryMemberInPlace) {
+    PrivateBus bus;
+    LogCapture log;
+    std::string flags = ",false,false,false,false,false,false,false,false,false,false]";
+    std::string card = "[\"SD_DISK\"," + json_string("SD card\nOK\n1\n") +
+                       ",\"/var/spool/storage/SD_DISK\",\"disconnected\",1,false,false" + flags;
+    std::string share = "[" + json_string("NAS\"1") + R"(,"a\"b","/mnt","OK",2,false,true)" + flags;
+    ASSERT_TRUE(bus.start("norv_storage", "{\"storages\":[" + card + "," + share + "]}"));
+    EXPECT_FALSE(determine_if_this_storage_is_ok("SD_DISK"));
+    EXPECT_TRUE(log.has(LOG_DEBUG, "[SD_DISK] STATUS: disconnected, AVAILABLE: 0"));
+    EXPECT_TRUE(determine_if_this_storage_is_ok("NAS\"1"));
+}

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "lib/dbus_reply.hpp"
 #include "lib/fileutil.hpp"
 #include "lib/fremo.hpp"
 #include "lib/log.hpp"
@@ -49,18 +50,6 @@ bool is_blank(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// True when `key` (text ending in a number) occurs in `line` with no further digit after it,
-// so that sensor 1 is not taken for sensor 12.
-bool holds_whole_number(const std::string& line, const std::string& key) {
-    for (auto pos = line.find(key); pos != std::string::npos; pos = line.find(key, pos + 1)) {
-        auto end = pos + key.size();
-        if (end == line.size() || !is_digit(line[end])) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // strtol-like: blanks, a sign, digits; no digits give 0. Clamped to int.
 int leading_int(std::string_view text) {
     size_t pos = 0;
@@ -94,6 +83,9 @@ void append_sample(const std::string& file, const char* header, const std::strin
         return;
     }
     if (std::optional<std::string> value = fetch()) {
+        // A line break inside a value would split the row.
+        str_replace_char(*value, '\n', ' ');
+        str_replace_char(*value, '\r', ' ');
         csv_append(LOG_MODULE, __LINE__, file, header, stamp + "," + *value + "\n");
     }
 }
@@ -135,66 +127,47 @@ std::optional<int> parse_count_reply(const std::vector<std::string>& lines) {
     return leading_int(std::string_view(last).substr(blank + 1));
 }
 
-std::optional<size_t> find_temperature_line(const std::vector<std::string>& lines,
-                                            int sensor_index) {
-    std::string key = " " + std::to_string(sensor_index);
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].find("int") != std::string::npos && holds_whole_number(lines[i], key)) {
-            return i;
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string> find_heater_line(const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) {
-        if (line.find("string ") != std::string::npos) {
-            return line;
-        }
-    }
-    return std::nullopt;
-}
-
-FanLineSearch find_fan_line(const std::vector<std::string>& lines, int fan_index) {
-    FanLineSearch found;
-    std::string key = "int32 " + std::to_string(fan_index);
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (!holds_whole_number(lines[i], key)) {
+std::optional<std::string> temperature_reply_value(const std::vector<std::string>& lines,
+                                                   int sensor_index) {
+    for (const DbusStruct& st : dbus_reply_structs(dbus_reply_members(lines))) {
+        if (!dbus_fields_counted(st.members, 2)) {
             continue;
         }
-        if (i + 1 == lines.size()) {
-            found.cut = true;
-            break;
+        const DbusMember& number = st.members[0];
+        if (number.type == "int32" && number.value == std::to_string(sensor_index) &&
+            st.members[1].type == "double") {
+            log_msg(LOG_DEBUG, "Temperature for sensor %d is : %s", sensor_index,
+                    st.members[1].text.c_str());
+            return st.members[1].value;
         }
-        if (lines[i + 1].find("string ") != std::string::npos) {
-            found.line = lines[i + 1];
-            break;
-        }
-        found.unexpected.push_back(lines[++i]);
     }
-    return found;
+    return std::nullopt;
 }
 
-std::optional<std::string> temperature_value(const std::string& line) {
-    auto type = line.find("double");
-    auto blank = type == std::string::npos ? type : line.find(' ', type);
-    if (blank == std::string::npos) {
+std::optional<std::string> heater_reply_value(const std::vector<std::string>& lines) {
+    std::vector<DbusMember> members = dbus_reply_members(lines);
+    // An absent controller prints nothing, and says so on standard error.
+    if (members.empty() || !dbus_fields_counted(members, 1) || members[0].type != "string") {
         return std::nullopt;
     }
-    return line.substr(blank + 1);
+    return members[0].value;
 }
 
-std::optional<std::string> quoted_string_value(const std::string& line) {
-    auto pos = line.find("string ");
-    if (pos == std::string::npos) {
-        return std::nullopt;
+std::optional<std::string> fan_reply_value(const std::vector<std::string>& lines, int fan_index) {
+    for (const DbusStruct& st : dbus_reply_structs(dbus_reply_members(lines))) {
+        if (!dbus_fields_counted(st.members, 2)) {
+            continue;
+        }
+        const DbusMember& number = st.members[0];
+        if (number.type != "int32" || number.value != std::to_string(fan_index)) {
+            continue;
+        }
+        if (st.members[1].type == "string") {
+            return st.members[1].value;
+        }
+        LOG_ERRNO(LOG_ERR, "Expected string value, got %s", st.members[1].text.c_str());
     }
-    std::string rest = line.substr(pos + 7);
-    std::optional<std::string> value = str_terminate_at(rest, '"');
-    if (value) {
-        str_terminate_at(*value, '"');
-    }
-    return value;
+    return std::nullopt;
 }
 
 std::optional<unsigned long> top_line_first_number(const std::string& line) {
@@ -264,37 +237,20 @@ void init_environment_monitor_settings(const std::string& fremo_user,
 }
 
 std::optional<std::string> get_temperature(int sensor_index) {
-    std::vector<std::string> lines = pipe_read_lines(PIPE_OPEN(kTemperaturesCmd));
-    std::optional<size_t> at = find_temperature_line(lines, sensor_index);
-    if (!at) {
-        return std::nullopt;
-    }
-    if (*at + 1 == lines.size()) {
-        LOG_ERRNO(LOG_ERR, "Could not fgets value from %s", kTemperaturesCmd);
-        return std::nullopt;
-    }
-    log_msg(LOG_DEBUG, "Temperature for sensor %d is : %s\n", sensor_index, lines[*at + 1].c_str());
-    return lines[*at + 1];
+    return temperature_reply_value(pipe_read_lines(PIPE_OPEN(kTemperaturesCmd)), sensor_index);
 }
 
 std::optional<std::string> get_heater_status(int heater_index) {
-    std::optional<std::string> line =
-        find_heater_line(pipe_read_lines(PIPE_OPEN(str_printf(kHeaterStatusFmt, heater_index))));
-    if (line) {
-        log_msg(LOG_DEBUG, "Status for heater %d is : %s\n", heater_index, line->c_str());
+    std::optional<std::string> status =
+        heater_reply_value(pipe_read_lines(PIPE_OPEN(str_printf(kHeaterStatusFmt, heater_index))));
+    if (status) {
+        log_msg(LOG_DEBUG, "Status for heater %d is : %s", heater_index, status->c_str());
     }
-    return line;
+    return status;
 }
 
 std::optional<std::string> get_environment_status(const std::string& cmd, int fan_index) {
-    FanLineSearch found = find_fan_line(pipe_read_lines(PIPE_OPEN(cmd)), fan_index);
-    for (const std::string& line : found.unexpected) {
-        LOG_ERRNO(LOG_ERR, "Expected string value, got %s\n", line.c_str());
-    }
-    if (found.cut) {
-        log_msg(LOG_WARNING, "Could not fgets value from %s", cmd.c_str());
-    }
-    return found.line;
+    return fan_reply_value(pipe_read_lines(PIPE_OPEN(cmd)), fan_index);
 }
 
 void store_temperatures_celsius(const std::string& path) {
@@ -309,10 +265,7 @@ void store_temperatures_celsius(const std::string& path) {
         std::string file_name = *temperature_sensor_names[i];
         str_replace_char(file_name, '/', '_');
         append_sample(path + "/" + file_name + ".csv", "Date, Time, Temperature (Celsius)\n", stamp,
-                      [i] {
-                          std::optional<std::string> line = get_temperature(i);
-                          return line ? temperature_value(*line) : std::nullopt;
-                      });
+                      [i] { return get_temperature(i); });
     }
 }
 
@@ -321,10 +274,7 @@ void store_heater_status(const std::string& path) {
     make_folder(path);
     for (int i = 0; i < number_of_heaters; ++i) {
         append_sample(str_printf("%s/Heater_%d.csv", path.c_str(), i),
-                      "Date, Time, Heater status\n", stamp, [i] {
-                          std::optional<std::string> line = get_heater_status(i);
-                          return line ? quoted_string_value(*line) : std::nullopt;
-                      });
+                      "Date, Time, Heater status\n", stamp, [i] { return get_heater_status(i); });
     }
 }
 
@@ -332,11 +282,8 @@ void store_fan_status(const std::string& path) {
     std::string stamp = csv_timestamp();
     make_folder(path);
     for (int i = 0; i < number_of_fans; ++i) {
-        append_sample(
-            str_printf("%s/Fan_%d.csv", path.c_str(), i), "Date, Time, Fan status\n", stamp, [i] {
-                std::optional<std::string> line = get_environment_status(kFanStatusCmd, i);
-                return line ? quoted_string_value(*line) : std::nullopt;
-            });
+        append_sample(str_printf("%s/Fan_%d.csv", path.c_str(), i), "Date, Time, Fan status\n",
+                      stamp, [i] { return get_environment_status(kFanStatusCmd, i); });
     }
 }
 

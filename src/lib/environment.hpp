@@ -26,7 +26,7 @@ void store_temperatures_celsius(const std::string& path);
 void store_heater_status(const std::string& path);
 void store_fan_status(const std::string& path);
 
-// The reply line that holds the value, or nothing.
+// The value the temperature controller gives, or nothing.
 std::optional<std::string> get_temperature(int sensor_index);
 std::optional<std::string> get_heater_status(int heater_index);
 std::optional<std::string> get_environment_status(const std::string& cmd, int fan_index);
@@ -43,23 +43,15 @@ std::optional<std::string> get_top_Kelvane();
 std::optional<int> parse_sensor_name_line(const std::string& line, std::string& name);
 // The count on the last line of a count reply ("   int32 2"); nothing when it has none.
 std::optional<int> parse_count_reply(const std::vector<std::string>& lines);
-// The index of the line naming the sensor (an "int" line holding " <n>"), or nothing; the value
-// is on the line after it.
-std::optional<size_t> find_temperature_line(const std::vector<std::string>& lines,
-                                            int sensor_index);
-// The first line holding a string value.
-std::optional<std::string> find_heater_line(const std::vector<std::string>& lines);
-// What the search for a fan's status line ("int32 <n>", then a string line) met.
-struct FanLineSearch {
-    std::optional<std::string> line;      // the status line
-    std::vector<std::string> unexpected;  // lines after the fan's number without a string
-    bool cut = false;                     // the fan's number was the last line
-};
-FanLineSearch find_fan_line(const std::vector<std::string>& lines, int fan_index);
-// The text after "double " of a value line.
-std::optional<std::string> temperature_value(const std::string& line);
-// The quoted text after "string " of a value line.
-std::optional<std::string> quoted_string_value(const std::string& line);
+// Values of the temperature controller's replies, read by their structure (see dbus_reply.hpp);
+// a structure without the expected members is logged and gives no value.
+// The temperature of sensor `sensor_index`: structures of an int32 number and a double.
+std::optional<std::string> temperature_reply_value(const std::vector<std::string>& lines,
+                                                   int sensor_index);
+// A heater's status: the reply's one string.
+std::optional<std::string> heater_reply_value(const std::vector<std::string>& lines);
+// The status of fan `fan_index`: structures of an int32 number and a string.
+std::optional<std::string> fan_reply_value(const std::vector<std::string>& lines, int fan_index);
 // The first number of a `top` line (a process row's id), or nothing without a digit.
 std::optional<unsigned long> top_line_first_number(const std::string& line);
 // The whole numbers right before the first two percent signs of a `top` line.

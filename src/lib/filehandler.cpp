@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "lib/dateutil.hpp"
+#include "lib/dbus_reply.hpp"
 #include "lib/device.hpp"
 #include "lib/fileutil.hpp"
 #include "lib/fremo.hpp"
@@ -569,7 +570,7 @@ void store_video_stream_history_no_retention(const std::string& session_path) {
     static constexpr const char* kHeader = "Date,Time,Streams\r\n";
     static constexpr const char* kStreamQuery =
         "dbus-send --system --print-reply  --reply-timeout=1000 --dest=com.norv.Streamer "
-        "/com/norv/Streamer/Cache com.norv.Streamer.Cache.GetStreams | grep string | sort";
+        "/com/norv/Streamer/Cache com.norv.Streamer.Cache.GetStreams";
     std::string file = monitoring_folder(session_path, "monitoring_streams") + "/stream.csv";
     std::string stamp = csv_timestamp();
     // Opened before the streamer is asked: a file that can't be opened costs no query.
@@ -584,26 +585,32 @@ void store_video_stream_history_no_retention(const std::string& session_path) {
 }
 
 std::string stream_history_cells(const std::vector<std::string>& lines) {
+    // In the byte order of their printed lines: the text, then the closing quote.
+    std::vector<std::string> streams;
+    for (const DbusMember& m : dbus_reply_members(lines)) {
+        if (m.type == "string") {
+            streams.push_back(m.value + '"');
+        }
+    }
+    std::sort(streams.begin(), streams.end());
     std::string cells;
-    int counted = 0;
-    for (std::string line : lines) {
+    auto add = [&cells](std::string entry) {
+        // Blanks stand where the quotes were; a row stays one line.
+        for (char c : {'"', '\n', '\r'}) {
+            str_replace_char(entry, c, ' ');
+        }
+        cells += (cells.empty() ? "" : "+") + entry;
+    };
+    for (const std::string& stream : streams) {
+        add('"' + stream);
+    }
+    for (const std::string& line : lines) {
         if (line.starts_with("Error ")) {
             cells += "Error: Failed to get stream info";
-            ++counted;
+            add(line);
         }
-        // The blanks that replace the quotes frame each entry.
-        str_replace_char(line, '"', ' ');
-        std::string_view entry = line;
-        if (auto word = line.find("string"); word != std::string::npos) {
-            entry.remove_prefix(std::min(word + 7, line.size()));
-        }
-        if (counted > 0) {
-            cells += '+';
-        }
-        cells += entry;
-        ++counted;
     }
-    return counted == 0 ? "No streams " : cells;
+    return cells.empty() ? "No streams " : cells;
 }
 
 void store_radar_data(const std::string& session_path) {

@@ -107,7 +107,7 @@ std::optional<std::array<std::string, 3>> parse_load_average(const std::string& 
 
 // Appends the video streams that the streamer reports as open to stream.csv.
 void store_video_stream_history_no_retention(const std::string& session_path);
-// The cells of a stream.csv row (after the time stamp) from the streamer's filtered reply lines.
+// The cells of a stream.csv row (after the time stamp) from the streamer's reply lines.
 std::string stream_history_cells(const std::vector<std::string>& lines);
 // Copies the radar diagnostics into the session: data files once, statistics every time.
 void store_radar_data(const std::string& session_path);

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "lib/dbus_reply.hpp"
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
 #include "lib/sysutil.hpp"
@@ -66,24 +67,6 @@ std::string_view scanned(const std::string& input) {
 
 }  // namespace
 
-std::optional<std::string> dbus_parse_string(const std::string& input) {
-    std::string_view text = scanned(input);
-    if (text.find(" string \"\"") != std::string_view::npos) {
-        return std::string();
-    }
-    size_t pos = after_word(text, "string");
-    if (pos != std::string_view::npos && pos < text.size() && text[pos] == '"') {
-        // The value ends at the next double quote, or at the end of the line.
-        size_t end = text.find_first_of("\"\n", pos + 1);
-        std::string_view value = text.substr(
-            pos + 1, end == std::string_view::npos ? std::string_view::npos : end - pos - 1);
-        if (!value.empty()) {
-            return std::string(value);
-        }
-    }
-    return std::nullopt;
-}
-
 std::optional<int32_t> dbus_parse_int32(const std::string& input) {
     std::string_view text = scanned(input);
     size_t pos = after_word(text, "int32");
@@ -112,68 +95,62 @@ std::optional<bool> dbus_parse_boolean(const std::string& input) {
     return std::nullopt;
 }
 
-bool storage_reply_add_line(StorageReply& reply, const std::string& input) {
-    // Past the closing line only "long enough" matters, so the count stops there.
-    if (reply.line <= kStorageDataFields) {
-        ++reply.line;
-    }
-    if (input.find("struct {") != std::string::npos) {
-        if (reply.line < kStorageDataFields) {
-            LOG_ERRNO(LOG_ERR, "Too few fields, found %d, expected %d.", reply.line,
-                      kStorageDataFields);
-            return false;
-        }
-        reply.storages.emplace_back();
-        reply.line = -1;
-        return true;
-    }
-    // Header and array lines before the first structure, and closing lines after one.
-    if (reply.storages.empty() || reply.line < DISK_ID || reply.line > DISKENCRYPTED) {
-        return true;
-    }
-    StorageInfo& s = reply.storages.back();
-    // A member whose line doesn't parse keeps its zero value.
-    if (reply.line <= STATUS) {
-        if (std::optional<std::string> value = dbus_parse_string(input)) {
-            s.*kStrings[reply.line] = std::move(value);
+namespace {
+
+// One structure's members into `s`; false (after logging) when they aren't a storage's.
+bool storage_fill(StorageInfo& s, const std::vector<DbusMember>& members) {
+    // What can be read is kept even so: a storage found by its id reads as not ok.
+    bool sound = dbus_fields_counted(members, kStorageDataFields);
+    for (size_t i = 0; i < members.size() && i < size_t{kStorageDataFields}; ++i) {
+        const DbusMember& m = members[i];
+        if (i <= STATUS) {
+            if (m.type == "string") {
+                s.*kStrings[i] = m.value;
+                continue;
+            }
+            LOG_ERRNO(LOG_ERR, "Failed to parse string: %s", m.text.c_str());
+        } else if (i == DISK_TYPE) {
+            std::optional<int32_t> value;
+            if (m.type == "int32" && (value = dbus_parse_int32(m.text))) {
+                s.disk_type = *value;
+                continue;
+            }
+            LOG_ERRNO(LOG_ERR, "Failed to parse int32: %s", m.text.c_str());
         } else {
-            LOG_ERRNO(LOG_ERR, "Failed to parse string: %s", input.c_str());
+            std::optional<bool> value;
+            if (m.type == "boolean" && (value = dbus_parse_boolean(m.text))) {
+                s.*kFlags[i - DISRUPTION] = *value;
+                continue;
+            }
+            LOG_ERRNO(LOG_ERR, "Failed to parse boolean: %s", m.text.c_str());
         }
-    } else if (reply.line == DISK_TYPE) {
-        if (std::optional<int32_t> value = dbus_parse_int32(input)) {
-            s.disk_type = *value;
-        } else {
-            LOG_ERRNO(LOG_ERR, "Failed to parse int32: %s", input.c_str());
-        }
-    } else if (std::optional<bool> value = dbus_parse_boolean(input)) {
-        s.*kFlags[reply.line - DISRUPTION] = *value;
-    } else {
-        LOG_ERRNO(LOG_ERR, "Failed to parse boolean: %s", input.c_str());
+        sound = false;
     }
-    return true;
+    return sound;
 }
 
-bool storage_reply_complete(const StorageReply& reply) {
-    if (!reply.storages.empty() && reply.line < kStorageDataFields) {
-        LOG_ERRNO(LOG_ERR, "Too few fields, found %d, expected %d.", reply.line,
-                  kStorageDataFields);
-        return false;
+}  // namespace
+
+std::optional<StorageList> storage_reply_parse(const std::vector<std::string>& lines) {
+    StorageList storages;
+    for (const DbusStruct& st : dbus_reply_structs(dbus_reply_members(lines))) {
+        if (!st.closed) {
+            // A reply cut short can't be trusted for any storage.
+            LOG_ERRNO(LOG_ERR, "Too few fields, found %d, expected %d.",
+                      static_cast<int>(st.members.size()), kStorageDataFields);
+            return std::nullopt;
+        }
+        // A storage whose structure is off stays listed, so that it is found and not ok, while
+        // the others are read as usual.
+        StorageInfo& s = storages.emplace_back();
+        s.malformed = !storage_fill(s, st.members);
     }
-    return true;
+    return storages;
 }
 
 StorageList get_storages() {
     Pipe pipe = PIPE_OPEN(kGetAllStoragesInfo);
-    StorageReply reply;
-    std::string input;
-    while (file_read_line(pipe.get(), input)) {
-        if (!std::feof(pipe.get())) {
-            input += '\n';
-        }
-        if (!storage_reply_add_line(reply, input)) {
-            return {};
-        }
-    }
+    std::vector<std::string> lines = pipe_read_lines(pipe);
     int status = pipe_close(pipe);
     if (!WIFEXITED(status)) {
         LOG_ERRNO(LOG_ERR, "Command exited abnormally: %s", kGetAllStoragesInfo.c_str());
@@ -184,11 +161,12 @@ StorageList get_storages() {
                   kGetAllStoragesInfo.c_str());
         return {};
     }
-    if (!storage_reply_complete(reply)) {
+    std::optional<StorageList> storages = storage_reply_parse(lines);
+    if (!storages) {
         return {};
     }
-    std::reverse(reply.storages.begin(), reply.storages.end());
-    return std::move(reply.storages);
+    std::reverse(storages->begin(), storages->end());
+    return std::move(*storages);
 }
 
 const StorageInfo* storage_find(const StorageList& storages, const std::string& disk_id) {
@@ -201,8 +179,8 @@ const StorageInfo* storage_find(const StorageList& storages, const std::string& 
 }
 
 bool is_storage_ok(const StorageInfo& storage) {
-    return storage.status && *storage.status == "OK" && storage.available && !storage.read_only &&
-           !storage.full;
+    return !storage.malformed && storage.status && *storage.status == "OK" && storage.available &&
+           !storage.read_only && !storage.full;
 }
 
 bool determine_if_this_storage_is_ok(const std::string& disk_id) {

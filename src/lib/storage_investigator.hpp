@@ -48,6 +48,8 @@ struct StorageInfo {
     bool read_write_failure = false;
     bool encryptionenabled = false;
     bool diskencrypted = false;
+    // The reply's structure for it did not hold the members above with their types.
+    bool malformed = false;
 };
 
 // The storages in list order: the last structure of the reply first.
@@ -67,18 +69,11 @@ bool is_storage_ok(const StorageInfo& storage);
 // after it has been ok in between.
 bool determine_if_this_storage_is_ok(const std::string& disk_id);
 
-// The reply parser, fed one line at a time (each line as read, line feed included), so that
-// captured text can be parsed without the service.
-struct StorageReply {
-    StorageList storages;  // in reply order while parsing; get_storages hands it out reversed
-    int line = kStorageDataFields - 1;  // index of the last line read within its structure
-};
-// False (after logging) when `input` opens a structure while the previous one is too short.
-bool storage_reply_add_line(StorageReply& reply, const std::string& input);
-// False (after logging) when the last structure is too short.
-bool storage_reply_complete(const StorageReply& reply);
+// The storages of a reply (its lines without line feeds) in reply order; nothing (after
+// logging) when the reply ends inside a structure. A structure without the members above, in
+// that order and with their types, gives a malformed storage.
+std::optional<StorageList> storage_reply_parse(const std::vector<std::string>& lines);
 
-// Member line parsers: the value of a reply line, nothing when it doesn't parse.
-std::optional<std::string> dbus_parse_string(const std::string& input);
+// Member parsers: the value of a reply line, nothing when it doesn't parse.
 std::optional<int32_t> dbus_parse_int32(const std::string& input);
 std::optional<bool> dbus_parse_boolean(const std::string& input);

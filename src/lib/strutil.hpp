@@ -25,7 +25,8 @@ std::string str_join(std::string_view s1, std::string_view s2,
 
 // printf into a std::string of whatever length the values need; false (and `out` untouched)
 // when the format can't be applied.
-bool str_vprintf(std::string& out, const char* fmt, va_list args);
+bool str_vprintf(std::string& out, const char* fmt, va_list args)
+    __attribute__((format(printf, 2, 0)));
 std::string str_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // The lines of `text` without their '\n'; a last line without one counts too.

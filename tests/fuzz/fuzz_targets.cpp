@@ -1,0 +1,110 @@
+// libFuzzer targets for the parsers of what the device and the state file give, one per kind of
+// source, named by KELVANE_FUZZ_TARGET (scripts/fuzz lists them with their starting inputs).
+#include <glib.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include "kelvane_daemon.hpp"
+#include "lib/device.hpp"
+#include "lib/environment.hpp"
+#include "lib/filehandler.hpp"
+#include "lib/fileutil.hpp"
+#include "lib/log.hpp"
+#include "lib/ptz_test.hpp"
+#include "lib/session_globals.hpp"
+#include "lib/storage_investigator.hpp"
+
+namespace {
+
+std::string scratch;  // stands for the device root and a session folder
+
+void proc_files(const std::string& text, const std::vector<std::string>& lines) {
+    hashtable_key_ordering_t net{
+        0, {}, "", g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free)};
+    parse_proc_net_dev(text, &net);
+    g_hash_table_destroy(net.map);
+    parse_buddyinfo(text);
+    for (const std::string& line : lines) {
+        parse_meminfo_line(line);
+        vmstat_parse_line(line, 20);
+    }
+}
+
+void bus_replies(const std::string&, const std::vector<std::string>& lines) {
+    if (std::optional<StorageList> storages = storage_reply_parse(lines)) {
+        if (const StorageInfo* s = storage_find(*storages, "SD_DISK")) {
+            is_storage_ok(*s);
+        }
+    }
+    for (int i : {0, 1}) {
+        temperature_reply_value(lines, i);
+        fan_reply_value(lines, i);
+    }
+    heater_reply_value(lines);
+    parse_count_reply(lines);
+    stream_history_cells(lines);
+}
+
+void tool_output(const std::string& text, const std::vector<std::string>& lines) {
+    std::optional<std::string> bad;
+    df_parse_use_pcent(text, bad);
+    du_parse_bytes(text);
+    lines_include(text, "Kelvane");
+    std::string name;
+    for (const std::string& line : lines) {
+        top_line_first_number(line);
+        top_line_percentages(line);
+        parse_load_average(line);
+        parse_sensor_name_line(line, name);
+    }
+}
+
+void session_files(const std::string& text, const std::vector<std::string>&) {
+    monitoring_session_parse(text);
+    for (std::string_view file : {device::kPtzTestIntervalFile, device::kPtzTestTimesFile}) {
+        file_replace_contents(device::path(file), text);
+    }
+    ptz_test_interval_get();
+    ptz_test_given_times_get();
+    file_replace_contents(scratch + "/Session_Information.txt", text);
+    update_number_of_collected_data_points(scratch);
+    update_session_duration(scratch);
+}
+
+using Target = void (*)(const std::string& text, const std::vector<std::string>& lines);
+const std::map<std::string_view, Target> kTargets = {{"proc_files", proc_files},
+                                                     {"bus_replies", bus_replies},
+                                                     {"tool_output", tool_output},
+                                                     {"session_files", session_files}};
+Target target = nullptr;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const char* name = std::getenv("KELVANE_FUZZ_TARGET");
+    if (name != nullptr && kTargets.count(name) > 0) {
+        target = kTargets.at(name);
+    }
+    // Millions of inputs must not reach the system log. The files are replaced the durable way
+    // (fsync), which costs little in memory.
+    log_set_sink([](int, const std::string&) {});
+    std::string folder = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
+    folder += "/kelvane-fuzz-XXXXXX";
+    if (target == nullptr || mkdtemp(folder.data()) == nullptr) {
+        std::exit(2);
+    }
+    scratch = folder;
+    std::atexit([] { std::filesystem::remove_all(scratch); });
+    device::set_root(scratch);
+    std::filesystem::create_directories(device::path(device::kLocalDataDir));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string text(reinterpret_cast<const char*>(data), size);
+    target(text, str_lines(text));
+    return 0;
+}
