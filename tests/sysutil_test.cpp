@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include "lib/fileutil.hpp"
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
 
@@ -12,6 +13,14 @@ class Sysutil : public ::testing::Test {
     LogCapture log;
     std::string root = shell_escape_unquoted(dev.root());
 };
+
+// The helper scripts run for minutes: they must not hold another thread's pipe or file open.
+TEST_F(Sysutil, CommandsInheritNoPipeOrFile) {
+    Pipe pipe = pipe_open_or_die("test", 0, "true");
+    File file = file_open(dev.root() + "/f", "w");
+    EXPECT_TRUE(ovra_systemf("! test -e /proc/$$/fd/%d && ! test -e /proc/$$/fd/%d",
+                             fileno(pipe.get()), fileno(file.get())));
+}
 
 TEST_F(Sysutil, RunnerReportsExitStatusAndSignals) {
     EXPECT_TRUE(ovra_system("true"));
