@@ -14,6 +14,7 @@
 struct ptz_name_table {
     unsigned long length = 0;        // presets announced
     std::vector<std::string> names;  // names of presets 1, 2, ... in order, at most `length`
+    bool operator==(const ptz_name_table&) const = default;
 };
 
 // The table of a GetPresets reply as gdbus prints it ("(uint32 3, ['Home', 'Door', 'Parking'])");
@@ -27,6 +28,7 @@ const std::string* ptz_preset_name(const ptz_name_table& table, unsigned long nu
 struct ptz_movement {
     int stat = 0;
     unsigned long nname = 0;
+    bool operator==(const ptz_movement&) const = default;
 };
 
 // The movement printed in one line of gdbus monitor; nothing for any other line.
