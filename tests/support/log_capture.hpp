@@ -1,5 +1,5 @@
-// Captures what the code under test logs instead of sending it to syslog. Safe to read while
-// another thread (the PTZ tracker) logs.
+// Captures what the code under test logs instead of sending it to syslog. has(), count() and
+// clear() may be called while another thread logs.
 #pragma once
 
 #include <syslog.h>
@@ -16,33 +16,30 @@ class LogCapture {
   public:
     LogCapture() {
         log_set_sink([this](int level, const std::string& text) {
-            std::lock_guard<std::mutex> hold(lock_);
+            std::lock_guard hold(lock_);
             entries_.emplace_back(level, text);
         });
     }
     ~LogCapture() { log_set_sink(nullptr); }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
-    std::vector<std::pair<int, std::string>> entries() const {
-        std::lock_guard<std::mutex> hold(lock_);
-        return entries_;
-    }
+    const std::vector<std::pair<int, std::string>>& entries() const { return entries_; }
     // True when a message at `level` contains `text`.
     bool has(int level, const std::string& text) const {
-        auto all = entries();
-        return std::any_of(all.begin(), all.end(), [&](const auto& e) {
+        std::lock_guard hold(lock_);
+        return std::any_of(entries_.begin(), entries_.end(), [&](const auto& e) {
             return e.first == level && e.second.find(text) != std::string::npos;
         });
     }
     // Messages containing `text`, at any level.
     size_t count(const std::string& text) const {
-        auto all = entries();
-        return static_cast<size_t>(std::count_if(all.begin(), all.end(), [&](const auto& e) {
-            return e.second.find(text) != std::string::npos;
-        }));
+        std::lock_guard hold(lock_);
+        return static_cast<size_t>(
+            std::count_if(entries_.begin(), entries_.end(),
+                          [&](const auto& e) { return e.second.find(text) != std::string::npos; }));
     }
     void clear() {
-        std::lock_guard<std::mutex> hold(lock_);
+        std::lock_guard hold(lock_);
         entries_.clear();
     }
 
