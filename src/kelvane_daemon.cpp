@@ -14,6 +14,7 @@
 #include "lib/interrupts.hpp"
 #include "lib/log.hpp"
 #include "lib/onvif.hpp"
+#include "lib/ptz.hpp"
 #include "lib/ptz_test.hpp"
 #include "lib/session.hpp"
 #include "lib/session_globals.hpp"
@@ -417,6 +418,14 @@ int kelvane_daemon_main(int argc, char** argv) {
     log_msg(LOG_DEBUG, "Setup timers");
     g_timeout_add_seconds(kMinuteTickSeconds, timer_callback, nullptr);
     g_timeout_add_seconds(kScheduledTasksSeconds, scheduled_tasks_timer_callback, nullptr);
+
+    if (camera_has_ptz(arg_full_name, arg_prod_type)) {
+        log_msg(LOG_DEBUG, "Starting PTZ loop.");
+        // Never joined; without the thread the daemon runs on untracked.
+        if (GThread* ptz = g_thread_try_new(nullptr, ptz_loop, nullptr, nullptr)) {
+            g_thread_unref(ptz);
+        }
+    }
 
     log_msg(LOG_DEBUG, "Starting main loop.");
     std::unique_ptr<GMainLoop, MainLoopUnref> loop(g_main_loop_new(nullptr, FALSE));

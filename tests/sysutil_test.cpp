@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include "lib/fileutil.hpp"
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
 
@@ -14,7 +15,11 @@ class Sysutil : public ::testing::Test {
 };
 
 TEST_F(Sysutil, RunnerReportsExitStatusAndSignals) {
-    EXPECT_TRUE(ovra_system("true"));
+    // Helper scripts run for minutes: they must not hold another thread's pipe or file open.
+    Pipe pipe = pipe_open_or_die("test", 0, "true");
+    File file = file_open(dev.root() + "/f", "w");
+    EXPECT_TRUE(ovra_systemf("! test -e /proc/$$/fd/%d -o -e /proc/$$/fd/%d", fileno(pipe.get()),
+                             fileno(file.get())));
     EXPECT_TRUE(log.entries().empty());
     EXPECT_FALSE(ovra_system("exit 3"));
     EXPECT_TRUE(log.has(LOG_WARNING, "Exit status '3' for command: exit 3"));

@@ -28,11 +28,17 @@ bool stat_mode_is(const std::string& path, mode_t type) {
     return stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == type;
 }
 
-// The mode fopen(path, "w") would have given a new file.
-mode_t default_file_mode() {
+// Read before any thread exists: setting the umask to read it would give the files that
+// another thread creates meanwhile the mode 0666.
+const mode_t process_umask = [] {
     mode_t mask = umask(0);
     umask(mask);
-    return 0666 & ~mask;
+    return mask;
+}();
+
+// The mode fopen(path, "w") would have given a new file.
+mode_t default_file_mode() {
+    return 0666 & ~process_umask;
 }
 
 }  // namespace
@@ -44,7 +50,8 @@ FileDescriptor::~FileDescriptor() {
 }
 
 File file_open(const std::string& path, const char* mode) {
-    return File(std::fopen(path.c_str(), mode));
+    // Close-on-exec: the helper scripts that either thread starts must not hold our files.
+    return File(std::fopen(path.c_str(), (std::string(mode) + "e").c_str()));
 }
 
 bool file_read_line(std::FILE* f, std::string& line) {
@@ -320,7 +327,7 @@ int get_storage_use_pcent(const char* storage_path) {
     std::string cmd = shell_escape_unquoted(device::path(device::kDf)) + " -k -P '" +
                       shell_escape_single_quoted(storage_path) + "'";
     // A df that can't be started is a storage of unknown usage, not a reason to stop.
-    Pipe pipe(popen(cmd.c_str(), "r"));
+    Pipe pipe(popen(cmd.c_str(), "re"));
     if (!pipe) {
         LOG_ERRNO(LOG_ERR, "Could not popen: %s", cmd.c_str());
         return -1;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "lib/strutil.hpp"
 
@@ -38,6 +39,9 @@ std::string mask_secrets(std::string text) {
 
 void emit(int level, const std::string& raw) {
     std::string text = mask_secrets(raw);
+    // syslog keeps the tracker thread's records whole by itself; a sink needs the lock.
+    static std::mutex lock;
+    std::lock_guard<std::mutex> hold(lock);
     if (sink()) {
         sink()(level, text);
     } else {

@@ -51,7 +51,8 @@ bool ovra_systemf(const char* fmt, ...) {
 }
 
 Pipe pipe_open_or_die(const char* module, int line, const std::string& cmd) {
-    Pipe pipe(popen(cmd.c_str(), "r"));
+    // Close-on-exec, so that no other command, of either thread, holds this pipe open.
+    Pipe pipe(popen(cmd.c_str(), "re"));
     if (!pipe) {
         log_errno_msg(LOG_EMERG, module, line, "Could not popen '%s'", cmd.c_str());
         std::abort();

@@ -1,9 +1,11 @@
-// Captures what the code under test logs instead of sending it to syslog.
+// Captures what the code under test logs instead of sending it to syslog. has(), count() and
+// clear() may be called while another thread logs.
 #pragma once
 
 #include <syslog.h>
 
 #include <algorithm>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,8 +15,10 @@
 class LogCapture {
   public:
     LogCapture() {
-        log_set_sink(
-            [this](int level, const std::string& text) { entries_.emplace_back(level, text); });
+        log_set_sink([this](int level, const std::string& text) {
+            std::lock_guard hold(lock_);
+            entries_.emplace_back(level, text);
+        });
     }
     ~LogCapture() { log_set_sink(nullptr); }
     LogCapture(const LogCapture&) = delete;
@@ -22,18 +26,24 @@ class LogCapture {
     const std::vector<std::pair<int, std::string>>& entries() const { return entries_; }
     // True when a message at `level` contains `text`.
     bool has(int level, const std::string& text) const {
+        std::lock_guard hold(lock_);
         return std::any_of(entries_.begin(), entries_.end(), [&](const auto& e) {
             return e.first == level && e.second.find(text) != std::string::npos;
         });
     }
     // Messages containing `text`, at any level.
     size_t count(const std::string& text) const {
+        std::lock_guard hold(lock_);
         return static_cast<size_t>(
             std::count_if(entries_.begin(), entries_.end(),
                           [&](const auto& e) { return e.second.find(text) != std::string::npos; }));
     }
-    void clear() { entries_.clear(); }
+    void clear() {
+        std::lock_guard hold(lock_);
+        entries_.clear();
+    }
 
   private:
+    mutable std::mutex lock_;
     std::vector<std::pair<int, std::string>> entries_;
 };
