@@ -200,9 +200,17 @@ TEST_F(Session, EndsWithClosingLinesOnceAndOneArchiveOfTheWholeFolder) {
     EXPECT_EQ(entries(s + ".zip"), read(kData + "session/archive_entries"));
 }
 
-TEST_F(Session, AnOddlyNamedSessionWithItsFilesMissingIsEndedAndPackedNotExecuted) {
+TEST_F(Session, AnInactiveSessionIsRefusedAnOddOneEndedAndPackedNotExecutedAGoneOneEnded) {
     std::string folder = "20231104_10_00_05 $(touch $PWNED) `touch $PWNED` \"q\"";
-    const std::string s = lay_down(folder);
+    std::string s = lay_down(folder);
+    monitoring_session inactive;
+    inactive.session_path = s;
+    deactivate_monitor_session(&inactive, "root", "pass");
+    deactivate_monitor_session(nullptr, "root", "pass");
+    EXPECT_EQ(log.count("Monitoring session is not activated, can not deactive."), 2u);
+    EXPECT_TRUE(fs::exists(state));
+    EXPECT_TRUE(server.requests().empty());
+    // Its files missing: made anew.
     fs::remove(s + "/Session_Information.txt");
     fs::remove(s + "/.signature");
     fs::remove_all(s + "/system_monitoring/monitoring_basic/Server_Reports");
@@ -214,18 +222,8 @@ TEST_F(Session, AnOddlyNamedSessionWithItsFilesMissingIsEndedAndPackedNotExecute
     EXPECT_FALSE(fs::exists(s + "/Session_Information_tmp.txt"));
     EXPECT_EQ(unzip_list(s + ".zip").count(folder + "/.signature"), 1u);
     EXPECT_FALSE(fs::exists(dev.root() + "/pwned"));
-}
-
-TEST_F(Session, AnInactiveOrUnpackableSessionIsReported) {
-    const std::string s = lay_down("20231104_10_00_07");
-    monitoring_session inactive;
-    inactive.session_path = s;
-    deactivate_monitor_session(&inactive, "root", "pass");
-    deactivate_monitor_session(nullptr, "root", "pass");
-    EXPECT_EQ(log.count("Monitoring session is not activated, can not deactive."), 2u);
-    EXPECT_TRUE(fs::exists(state));
-    EXPECT_TRUE(server.requests().empty());
     // A session whose folder is gone: ended all the same, nothing to pack.
+    s = lay_down("20231104_10_00_07");
     fs::remove_all(s);
     end_session();
     EXPECT_TRUE(log.has(LOG_ERR, "Path to zip is not a directory: " + s));
