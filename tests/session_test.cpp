@@ -1,13 +1,18 @@
+// A session's own files: its state file, its information file, its server reports and its end.
 #include "lib/session.hpp"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+#include <limits.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
 
 #include "lib/device.hpp"
 #include "lib/filehandler.hpp"
+#include "lib/session_globals.hpp"
 #include "support/archive.hpp"
 #include "support/busybox_path.hpp"
 #include "support/device_root.hpp"
@@ -19,15 +24,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class DeactivationTest : public ::testing::Test {
+const std::string kData = std::string(KELVANE_SOURCE_DIR) + "/tests/data/";
+
+class Session : public ::testing::Test {
   protected:
-    DeactivationTest() {
+    Session() {
         dev.link("/usr/bin/curl", "/usr/bin/curl");
         dev.write(std::string(device::kMediaConf), "<media/>\n");
         server.serve("serverreport.cgi", "Server report\n");
     }
     // Packing must not leave the daemon's working directory on the storage.
-    ~DeactivationTest() override { EXPECT_EQ(fs::current_path(), start_dir_); }
+    ~Session() override { EXPECT_EQ(fs::current_path(), start_dir_); }
     const fs::path start_dir_ = fs::current_path();
 
     // Ends the session of the state file and waits (bounded) for its archive.
@@ -36,23 +43,136 @@ class DeactivationTest : public ::testing::Test {
         ASSERT_TRUE(session);
         deactivate_monitor_session(session.get(), "root", "pass");
         ASSERT_TRUE(wait_until([&] { return !is_zipping_session(*session->session_path); }));
-        EXPECT_FALSE(fs::exists(dev.path(std::string(device::kStateFile))));
+        EXPECT_FALSE(fs::exists(state));
     }
     std::string lay_down(const std::string& folder) {
         return lay_down_session(dev, storage, "SD_DISK", folder).session_path;
     }
     std::string read(const std::string& path) { return read_file(path).value_or("<missing>"); }
+    // Entries of an archive, one a line, with time stamps as X.
+    std::string entries(const std::string& archive) {
+        std::string names;
+        for (const auto& entry : unzip_list(archive)) {
+            names += entry + "\n";
+        }
+        return std::regex_replace(names, std::regex(R"(\d{4}-\d\d-\d\dT\d{6}\S+\.txt|\d{8}_\d{6})"),
+                                  "X");
+    }
 
     DeviceRoot dev;
     BusyBoxPath busybox;
     LogCapture log;
     HttpServer server{"root", "pass"};
     std::string storage = dev.path("/var/spool/storage/SD_DISK/");
+    std::string state = dev.path(std::string(device::kStateFile));
 };
 
 }  // namespace
 
-TEST_F(DeactivationTest, EndsWithClosingLinesOnceAndOneArchiveOfTheWholeFolder) {
+TEST_F(Session, StateFileHoldsFourLinesThatLoadBackAndAPathTooLongIsNoSession) {
+    monitoring_session s{std::nullopt, "/sd/", "f", std::nullopt, "Thu Mar  7 14:05:09 2024"};
+    monitoring_session_save(&s);
+    EXPECT_EQ(read(state), "SECS:localdata\nSSPA:/sd/\nACTI:f\nTIME:Thu Mar  7 14:05:09 2024\n");
+    MonitoringSession loaded = monitoring_session_load();
+    ASSERT_TRUE(monitoring_session_is_active(loaded.get()));
+    EXPECT_EQ(loaded->session_path, "/sd/f");
+    device::set_root(dev.root() + "/nowhere");
+    monitoring_session_save(&s);
+    device::set_root(dev.root());
+    EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + dev.root() + "/nowhere" +
+                                     std::string(device::kStateFile) + "'"));
+    monitoring_session_save(nullptr);
+    EXPECT_FALSE(fs::exists(state));
+    EXPECT_EQ(monitoring_session_load(), nullptr);
+    for (size_t length : {size_t{PATH_MAX - 1}, size_t{PATH_MAX}, size_t{1} << 20}) {
+        log.clear();
+        write_file(state, "TIME:t\nSSPA:/" + std::string(length - 2, 'p') + "\nACTI:f\n");
+        EXPECT_EQ(monitoring_session_load() != nullptr, length < PATH_MAX) << length;
+        EXPECT_EQ(log.has(LOG_ERR, "Could not restore monitoring session: Session path too long (" +
+                                       std::to_string(length) + " characters, at most 4095)."),
+                  length >= PATH_MAX);
+    }
+}
+
+// tests/data/session_info: CR LF lines, look-alike and overlong lines, no final newline.
+TEST_F(Session, InformationRewritesEveryMatchingWholeLineAndAppendsMissingFieldsOnce) {
+    std::string s = lay_down("20240307_14_05_09"), info = s + "/Session_Information.txt";
+    fs::copy_file(kData + "session_info/input", info, fs::copy_options::overwrite_existing);
+    update_number_of_collected_data_points(s);
+    update_session_duration(s);
+    EXPECT_EQ(read(info), read(kData + "session_info/expected"));
+    write_file(info, "Duration: forever\n");
+    update_session_duration(s);
+    update_session_duration(s);
+    update_number_of_collected_data_points(s);
+    EXPECT_EQ(read(info),
+              "Duration: forever\nDuration: 0 Days 0 hours 1 minutes\n"
+              "Collected Data Points: 1\n");
+    EXPECT_TRUE(log.entries().empty());
+    read_and_update_session_info(s, std::string(1001, 'F'), "1", update_data_points);
+    EXPECT_TRUE(log.has(LOG_ERR, "Cannot read field names larger than 1000 characters"));
+    fs::remove(info);
+    update_session_duration(s);
+    EXPECT_FALSE(fs::exists(info));
+    EXPECT_TRUE(log.has(LOG_DEBUG,
+                        "(errno: No such file or directory) Could not open file '" + info + "'"));
+}
+
+TEST_F(Session, AFailedInformationRewriteNeverCostsTheFile) {
+    std::string s = lay_down("20240307_14_05_09"), info = s + "/Session_Information.txt";
+    std::string tmp = s + "/Session_Information_tmp_tmp.txt";
+    const std::string original = "Duration: 0 Days 0 hours 5 minutes\n" + std::string(200, 'r');
+    write_file(info, original);
+    // A full card: writes beyond 64 bytes fail.
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = {64, saved.rlim_max};
+    sighandler_t old_handler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    update_session_duration(s);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(read(info), original);
+    EXPECT_TRUE(log.has(LOG_ERR, "File too large) Could not write file '" + tmp + "'"));
+    // A link planted under the temporary name is replaced, never written through.
+    write_file(dev.root() + "/outside.txt", "keep me\n");
+    ASSERT_EQ(symlink((dev.root() + "/outside.txt").c_str(), tmp.c_str()), 0);
+    update_session_duration(s);
+    EXPECT_EQ(read(info).substr(0, 35), "Duration: 0 Days 0 hours 6 minutes\n");
+    EXPECT_EQ(read(dev.root() + "/outside.txt"), "keep me\n");
+    make_dirs(tmp + "/in_the_way");
+    update_session_duration(s);
+    EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + tmp + "'"));
+    fs::remove_all(tmp);
+    // Opens but can't be read: nothing takes its place.
+    fs::remove(info);
+    make_dirs(info);
+    update_session_duration(s);
+    EXPECT_TRUE(log.has(LOG_ERR, "Could not read file '" + info + "', kept it as it was"));
+    EXPECT_TRUE(fs::is_directory(info));
+    EXPECT_FALSE(fs::exists(tmp));
+}
+
+// An executed folder name would pack nothing; a report missed before is taken along.
+TEST_F(Session, ServerReportsArePackedOnInternalStorage) {
+    std::string internal = dev.path("/usr/local/packages/Kelvane/localdata/");
+    std::string folder = "20231102_10_00_02 $(touch $PWNED) `id`";
+    std::string reports = internal + folder + "/system_monitoring/monitoring_basic/Server_Reports";
+    write_file(reports + "/Server_Report_2023-11-01T090000UTC.txt", "earlier\n");
+    lay_down_session(dev, internal, std::nullopt, folder);
+    create_serverreport_snapshot(monitoring_session_load().get(), "root", "pass");
+    EXPECT_EQ(std::distance(fs::directory_iterator(reports), {}), 1);
+    EXPECT_EQ(entries(reports + "/Server_Reports.zip"), "Server_Report_X\nServer_Report_X\n");
+    EXPECT_EQ(
+        log.entries(),
+        (std::vector<std::pair<int, std::string>>{
+            {LOG_INFO, "System Monitoring Session Storage Consumption on Internal Storage -> " +
+                           filesize_human_readable(reports + "/Server_Reports.zip") + "."}}));
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].path, "/norv-cgi/serverreport.cgi");
+}
+
+TEST_F(Session, EndsWithClosingLinesOnceAndOneArchiveOfTheWholeFolder) {
     const std::string s = lay_down("20231104_10_00_01");
     // Closing lines of an earlier end, CR LF endings and a last line without newline.
     write_file(s + "/Session_Information.txt",
@@ -66,7 +186,6 @@ TEST_F(DeactivationTest, EndsWithClosingLinesOnceAndOneArchiveOfTheWholeFolder) 
     write_file(s + ".zip", "stale archive");
 
     end_session();
-
     EXPECT_TRUE(std::regex_match(
         read(s + "/Session_Information.txt"),
         std::regex("Device Serial Number: ACCC8E000001\r\n"
@@ -76,26 +195,22 @@ TEST_F(DeactivationTest, EndsWithClosingLinesOnceAndOneArchiveOfTheWholeFolder) 
         << read(s + "/Session_Information.txt");
     EXPECT_FALSE(fs::exists(s + "/Session_Information_tmp.txt"));
     EXPECT_EQ(read(s + "/.signature"), "Start\nEnd: Mon Oct 30 10:00:00 CET 2023\n");
-
     // The stale archive is replaced by one of the folder, relative and without .tmp* files,
     // holding the final server report and media configuration copy.
-    std::string names;
-    for (const auto& entry : unzip_list(s + ".zip")) {
-        names += entry + "\n";
-    }
-    names = std::regex_replace(names, std::regex(R"(Report_.+\.txt|\d{8}_\d{6}_media)"), "X");
-    EXPECT_EQ(std::regex_replace(names, std::regex("(^|\n)20231104_10_00_01/"), "$1").find("2023"),
-              std::string::npos);
-    EXPECT_EQ(names.find("/.tmp"), std::string::npos);
-    for (const char* entry : {"/Session_Information.txt\n", "/Server_Reports/Server_X\n",
-                              "/monitoring_onvif/X.conf\n"}) {
-        EXPECT_NE(names.find(entry), std::string::npos) << entry << names;
-    }
+    EXPECT_EQ(entries(s + ".zip"), read(kData + "session/archive_entries"));
 }
 
-TEST_F(DeactivationTest, AnOddlyNamedSessionWithItsFilesMissingIsEndedAndPackedNotExecuted) {
+TEST_F(Session, AnInactiveSessionIsRefusedAnOddOneEndedAndPackedNotExecutedAGoneOneEnded) {
     std::string folder = "20231104_10_00_05 $(touch $PWNED) `touch $PWNED` \"q\"";
-    const std::string s = lay_down(folder);
+    std::string s = lay_down(folder);
+    monitoring_session inactive;
+    inactive.session_path = s;
+    deactivate_monitor_session(&inactive, "root", "pass");
+    deactivate_monitor_session(nullptr, "root", "pass");
+    EXPECT_EQ(log.count("Monitoring session is not activated, can not deactive."), 2u);
+    EXPECT_TRUE(fs::exists(state));
+    EXPECT_TRUE(server.requests().empty());
+    // Its files missing: made anew.
     fs::remove(s + "/Session_Information.txt");
     fs::remove(s + "/.signature");
     fs::remove_all(s + "/system_monitoring/monitoring_basic/Server_Reports");
@@ -104,22 +219,11 @@ TEST_F(DeactivationTest, AnOddlyNamedSessionWithItsFilesMissingIsEndedAndPackedN
     EXPECT_TRUE(std::regex_match(read(s + "/Session_Information.txt"),
                                  std::regex(R"(Session Size: \d+ (B|KiB)\r\n)")));
     EXPECT_TRUE(std::regex_match(read(s + "/.signature"), std::regex("End: .+\n")));
-    EXPECT_FALSE(fs::exists(s + "/Session_Information_tmp.txt"));  // no stray temporary file
+    EXPECT_FALSE(fs::exists(s + "/Session_Information_tmp.txt"));
     EXPECT_EQ(unzip_list(s + ".zip").count(folder + "/.signature"), 1u);
     EXPECT_FALSE(fs::exists(dev.root() + "/pwned"));
-}
-
-TEST_F(DeactivationTest, AnInactiveOrUnpackableSessionIsReported) {
-    const std::string s = lay_down("20231104_10_00_07");
-    monitoring_session inactive;
-    inactive.session_path = s;
-    deactivate_monitor_session(&inactive, "root", "pass");
-    deactivate_monitor_session(nullptr, "root", "pass");
-    EXPECT_EQ(log.count("Monitoring session is not activated, can not deactive."), 2u);
-    EXPECT_TRUE(fs::exists(dev.path(std::string(device::kStateFile))));
-    EXPECT_TRUE(server.requests().empty());
-
     // A session whose folder is gone: ended all the same, nothing to pack.
+    s = lay_down("20231104_10_00_07");
     fs::remove_all(s);
     end_session();
     EXPECT_TRUE(log.has(LOG_ERR, "Path to zip is not a directory: " + s));

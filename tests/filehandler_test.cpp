@@ -1,0 +1,259 @@
+// Collectors and file helpers without a captured-output table; folder names with shell syntax
+// check that a path reaches a command line as data.
+#include "lib/filehandler.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "lib/device.hpp"
+#include "lib/fremo.hpp"
+#include "lib/interrupts.hpp"
+#include "lib/onvif.hpp"
+#include "lib/session_globals.hpp"
+#include "lib/sysutil.hpp"
+#include "lib/timeseries.hpp"
+#include "support/bus.hpp"
+#include "support/busybox_path.hpp"
+#include "support/device_root.hpp"
+#include "support/log_capture.hpp"
+#include "support/process.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A shell that sleeps with its arguments on its command line, as a busy process shows them.
+const char* kBusy = "sleep 60 </dev/null >/dev/null 2>&1; :";
+
+class Files : public ::testing::Test {
+  protected:
+    // Names in `folder` matching `pattern`, with their contents.
+    std::map<std::string, std::string> matching(const std::string& folder, const char* pattern) {
+        std::map<std::string, std::string> found;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            std::string name = entry.path().filename().string();
+            if (std::regex_match(name, std::regex(pattern))) {
+                found[name] = read_file(entry.path()).value_or("");
+            }
+        }
+        return found;
+    }
+
+    DeviceRoot dev;
+    LogCapture log;
+    BusyBoxPath busybox;
+    std::string dir = dev.root() + "/m \"$(touch $PWNED)\" `id` $HOME";
+};
+
+}  // namespace
+
+TEST_F(Files, StreamRowsFromTheStreamerAndNoQueryWithoutAFile) {
+    PrivateBus bus;
+    std::string session = lay_down_session(dev, dev.root() + "/storage/", "SD_DISK").session_path;
+    std::string streams = session + "/system_monitoring/monitoring_streams";
+    for (const char* reply : {R"({"streams": ["b:mjpeg:640x480", "a:h264"]})", R"({"streams": []})",
+                              R"({"error": "busy"})"}) {
+        bus.start("norv_streamer", reply);
+        store_video_stream_history_no_retention(session);
+    }
+    bus.stop("norv_streamer");
+    store_video_stream_history_no_retention(session);
+    EXPECT_EQ(read_stamped(streams + "/stream.csv"),
+              "Date,Time,Streams\r\nT, a:h264 + b:mjpeg:640x480 \r\n"
+              "T,No streams \r\nT,No streams \r\nT,No streams \r\n");
+    EXPECT_TRUE(log.entries().empty());
+    fs::remove_all(streams);
+    store_video_stream_history_no_retention(session);
+    EXPECT_EQ(log.entries().size(), 1u);
+    EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + streams + "/stream.csv'"));
+}
+
+TEST_F(Files, NamesListedCommaSeparatedAndCutAndDirSizeInWholeKibibytes) {
+    write_file(dir + "/alpha", std::string(3000, 'a'));
+    write_file(dir + "/beta/b.bin", std::string(5000, 'b'));
+    for (auto [size, names] : {std::pair{100, "alpha,beta"}, {10, "alpha,bet"}, {6, "alpha"}}) {
+        EXPECT_EQ(get_names_listed_from_directory(dir, size), names);
+    }
+    EXPECT_EQ(get_names_listed_from_directory(dev.root() + "/none", 100), "");
+    unsigned long size = get_dir_size_bytes(dir);
+    EXPECT_EQ(size % 1024, 0u);
+    EXPECT_TRUE(size >= 8000u && size < 8000u + 4 * 4096u) << size;
+    EXPECT_EQ(get_dir_size_bytes(dev.root() + "/none"), 0u);
+}
+
+// tests/data/bandwidth/samples.txt: time, receive, transmit -> rate ("-": no row); 92 250 000
+// bytes in 60 s are 12.3 Mbit/s. Counters reset, or a clock set back, give no row; a small step
+// back and the same second give 0.0.
+TEST(NetDevBandwidth, RateOverTheIntervalAndNoRowBelowZero) {
+    std::ifstream samples(std::string(KELVANE_SOURCE_DIR) + "/tests/data/bandwidth/samples.txt");
+    network_bandwidth_state state;
+    long long now, receive, transmit;
+    for (std::string rate; samples >> now >> receive >> transmit && std::getline(samples, rate);) {
+        EXPECT_EQ(" " + network_bandwidth_update(state, now, receive, transmit).value_or("-"), rate)
+            << now;
+    }
+    EXPECT_EQ(now, 1000);
+    state = {1000, LLONG_MAX, LLONG_MAX};
+    EXPECT_EQ(network_bandwidth_update(state, 1060, LLONG_MIN, LLONG_MIN), "0.0 Mbit/s");
+}
+
+// Copies within one second share a name: the later one is refused, never written over.
+// Interrupt readings go to an oddly named session, about three seconds apart.
+TEST_F(Files, MediaConfCopiesNeverOverwriteAndInterruptsAreReadTwice) {
+    const std::string source = dev.path(std::string(device::kMediaConf));
+    onvif_copy_media_conf(dir);
+    EXPECT_TRUE(log.has(LOG_DEBUG, "'" + source + "' is not a file."));
+    write_file(source, "<media/>\n");
+    make_dirs(dir + "/system_monitoring/monitoring_onvif");
+    const std::string refusal = "Could not copy '" + source;
+    size_t runs = 0;
+    for (; runs < 100 && log.count(refusal) == 0; ++runs) {
+        onvif_copy_media_conf(dir);
+    }
+    auto copies =
+        matching(dir + "/system_monitoring/monitoring_onvif", R"(\d{8}_\d{6}_media\.conf)");
+    EXPECT_EQ(log.count(refusal), 1u);
+    EXPECT_EQ(copies.size() + 1, runs);
+    EXPECT_EQ(copies.begin()->second, "<media/>\n");
+
+    log.clear();
+    const std::string table = "           CPU0\n 11:      12345  GICv3  27 Level\n";
+    dev.write(std::string(device::kProcInterrupts), table);
+    make_dirs(dir + "/system_monitoring/monitoring_interrupts");
+    create_interrupts_snapshot(dir);
+    std::vector<int> seconds;
+    for (auto& [name, text] : matching(dir + "/system_monitoring/monitoring_interrupts",
+                                       R"(\d{8}_\d{6}_interrupts\.txt)")) {
+        seconds.push_back(std::stoi(name.substr(9, 2)) * 3600 + std::stoi(name.substr(11, 2)) * 60 +
+                          std::stoi(name.substr(13, 2)));
+        EXPECT_EQ(text, table);
+    }
+    ASSERT_EQ(seconds.size(), 2u);
+    int apart = (seconds[1] - seconds[0] + 86400) % 86400;
+    EXPECT_TRUE(apart >= 3 && apart <= 60) << apart;
+    EXPECT_TRUE(log.entries().empty());
+}
+
+// A folder name that got executed would reach the script changed, so its log line would differ.
+TEST_F(Files, AScriptStartsOnlyWhenNoPackageProcessNamesItAndGetsItsFolderLiterally) {
+    std::string name = "probe_" + std::to_string(getpid()) + ".sh";
+    std::string script = dev.path(std::string(device::kShellDir)) + "/" + name;
+    write_file(script,
+               "#!/bin/sh\nprintf 'started %s\\n' \"$1\" >> \"$1/probe.log\"\n"
+               "i=0; while [ ! -e \"$1/stop\" ] && [ $i -lt 400 ]; do\n"
+               "  sleep 0.05; i=$((i+1)); done; rm -f \"$1/stop\"\n");
+    chmod(script.c_str(), 0755);
+    make_dirs(dir);
+    const std::string started = "started " + dir + "\n";
+    auto running = [&] { return ps_grep_and_check_if_included("Kelvane", name) == 1; };
+    auto stop = [&] {
+        write_file(dir + "/stop", "");
+        return wait_until([&] { return !running(); });
+    };
+    // Another program of the package whose command line names the script counts as running.
+    pid_t viewer = spawn({"/bin/sh", "-c", kBusy, "/opt/Kelvane/viewer " + name});
+    ASSERT_TRUE(wait_until(running));
+    shellscript_invoker(dir, name, false);
+    end(viewer, SIGKILL);
+    ASSERT_TRUE(wait_until([&] { return !running(); }));
+    EXPECT_FALSE(fs::exists(dir + "/probe.log"));
+
+    shellscript_invoker(dir, name, false);
+    ASSERT_TRUE(wait_until([&] { return fs::exists(dir + "/probe.log"); }));
+    shellscript_invoker(dir, name, true);  // runs already
+    ASSERT_TRUE(stop());
+    EXPECT_EQ(read_file(dir + "/probe.log"), started);
+    shellscript_invoker(dir, name, true);
+    ASSERT_TRUE(wait_until([&] { return read_file(dir + "/probe.log") == started + started; }));
+    ASSERT_TRUE(stop());
+    EXPECT_TRUE(log.entries().empty());
+}
+
+TEST_F(Files, ARunningPackingIsNotStartedTwiceAndBadPathsAreLeftAlone) {
+    std::string card = dev.root() + "/card", session = card + "/20231103_10_00_02";
+    make_dirs(session);
+    pid_t zipping = spawn({"/bin/sh", "-c", kBusy, "zip", "-r", "20231103_10_00_02.zip"});
+    EXPECT_TRUE(wait_until([&] { return is_zipping_session(session); }));
+    EXPECT_EQ(zip_session(session), 0);
+    end(zipping, SIGKILL);
+    EXPECT_FALSE(fs::exists(session + ".zip"));
+
+    const fs::path start_dir = fs::current_path();
+    ASSERT_EQ(chdir(dev.root().c_str()), 0);
+    for (const auto& [path, message] : std::vector<std::pair<std::string, std::string>>{
+             {"card/20231103_10_00_02", "Path to zip must be absolute, but got: "},
+             {card + "/missing", "Path to zip is not a directory: "},
+             {"/", "Invalid path to zip: "}}) {
+        EXPECT_EQ(zip_session(path), 1) << path;
+        EXPECT_TRUE(log.has(LOG_ERR, message + path)) << path;
+    }
+    fs::current_path(start_dir);
+    EXPECT_FALSE(is_zipping_session("20231103_10_00_02"));
+    EXPECT_TRUE(log.has(LOG_WARNING, "Could not get basename of path: 20231103_10_00_02"));
+    // A trailing slash names no folder; it must not match every zip (or grep) line.
+    EXPECT_FALSE(is_zipping_session(card + "/"));
+    // Without zip on the device nothing is packed, and nothing breaks.
+    std::string saved = getenv("PATH");
+    setenv("PATH", busybox.dir().c_str(), 1);
+    EXPECT_EQ(zip_session(session), 1);
+    setenv("PATH", saved.c_str(), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(card), fs::directory_iterator()), 1);
+}
+
+TEST_F(Files, AnEmptyCsvLeftByAKillGetsItsHeaderAndOpenFailuresAreSummedUpPerFolder) {
+    for (auto [before, after] : {std::pair{"", "H\nT,1\n"}, {"H\nT,0\n", "H\nT,0\nT,1\n"}}) {
+        write_file(dir + "/f.csv", before);
+        EXPECT_TRUE(csv_append("m", 1, dir + "/f.csv", "H\n", "T,1\n"));
+        EXPECT_EQ(read_file(dir + "/f.csv"), after);
+    }
+    make_dirs(dir + "/a.csv");
+    make_dirs(dir + "/b.csv");
+    csv_open_failures_collect();
+    for (const char* name : {"gone/x.csv", "a.csv", "gone/y.csv", "b.csv", "gone/z.csv"}) {
+        EXPECT_FALSE(csv_append("lib/collector", 7, dir + "/" + name, "H\n", "r\n"));
+    }
+    csv_open_failures_report();
+    const std::string e = "(lib/collector:7, errno: ", gone = "No such file or directory";
+    EXPECT_EQ(log.entries(),
+              (std::vector<std::pair<int, std::string>>{
+                  {LOG_ERR, e + gone + ") Could not open file '" + dir + "/gone/x.csv'"},
+                  {LOG_ERR, e + "Is a directory) Could not open file '" + dir + "/a.csv'"},
+                  {LOG_ERR,
+                   "2 more files in '" + dir + "/gone' could not be opened (errno: " + gone + ")"},
+                  {LOG_ERR,
+                   "1 more files in '" + dir + "' could not be opened (errno: Is a directory)"}}));
+}
+
+TEST_F(Files, RadarCopyTakesRegularFilesOnly) {
+    std::string session = lay_down_session(dev, dev.root() + "/storage/", "SD_DISK").session_path;
+    std::string source = dev.path(std::string(device::kRadarDir));
+    dev.write("/tmp/radar-diagnostics/radar_1.data", "v1");
+    fs::create_symlink("/etc/shadow", source + "/radar_x.data");
+    ASSERT_EQ(mkfifo((source + "/radar_fifo.data").c_str(), 0600), 0);
+    store_radar_data(session);
+    EXPECT_EQ(matching(monitoring_folder(session, "monitoring_radar"), ".*").size(), 1u);
+    for (const char* name : {"radar_x.data", "radar_fifo.data"}) {
+        EXPECT_TRUE(
+            log.has(LOG_DEBUG, "Not copying '" + source + "/" + name + "': not a regular file"));
+    }
+}
+
+TEST_F(Files, ThePasswordNeverReachesTheLog) {
+    dev.link(std::string(device::kCurl), "/bin/false");
+    for (const std::string password : {"s3cr3t", "a\"b$c`d\\e"}) {
+        log.clear();
+        log_mask_secrets({password, shell_escape_double_quoted(password)});
+        EXPECT_FALSE(fremo_download("root", password, "/x.cgi", dev.root() + "/out"));
+        log_msg(LOG_INFO, "plain %s", password.c_str());
+        log_mask_secrets({});
+        EXPECT_TRUE(log.has(LOG_WARNING, "-u \"root\":\"********\" -o"));
+        EXPECT_EQ(log.entries().back(), std::make_pair(LOG_INFO, std::string("plain ********")));
+    }
+}
