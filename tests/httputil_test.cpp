@@ -4,6 +4,7 @@
 
 #include "support/transcript.hpp"
 
+// A file that cannot be opened adds nothing to the answer, only a log line.
 TEST(Httputil, AnswersByteForByte) {
     LogCapture log;
     EXPECT_EQ(printed([] {
@@ -12,21 +13,10 @@ TEST(Httputil, AnswersByteForByte) {
                   http_print_file(KELVANE_TEST_DATA "httputil/text_2500");
                   http_print_file(KELVANE_TEST_DATA "httputil/binary");
                   http_print_file("/dev/null");
-              }),
-              test_data("httputil/answers.expected"));
-    EXPECT_EQ(take_log(log), "");
-}
-
-TEST(Httputil, FileThatCannotBeOpenedLeavesTheAnswerAlone) {
-    LogCapture log;
-    EXPECT_EQ(printed([] {
                   http_print_file(KELVANE_TEST_DATA "httputil/missing");
                   http_print_file(nullptr);
               }),
-              "");
-    EXPECT_EQ(take_log(log),
-              "3 (lib/httputil:L, errno: No such file or directory) Failed to open "
-              "file: " KELVANE_TEST_DATA
-              "httputil/missing\n3 (lib/httputil:L, "
-              "errno: Invalid argument) Failed to open file: (null)\n");
+              test_data("httputil/answers.expected"));
+    EXPECT_EQ(std::regex_replace(take_log(log), std::regex(KELVANE_TEST_DATA), "@DATA@"),
+              test_data("httputil/answers.log"));
 }

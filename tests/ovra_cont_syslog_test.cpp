@@ -4,26 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <thread>
 
+#include "support/process.hpp"
 #include "support/transcript.hpp"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Polls `done`; the deadline only keeps a broken capture from hanging the suite.
-bool wait_until(const std::function<bool()>& done) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return done();
-}
 
 // tail sets up its watch only after it has opened each log at its end: from then on every
 // appended line is captured, and no earlier one.
@@ -37,30 +26,22 @@ bool following(pid_t pid) {
     return false;
 }
 
-class ContSyslog : public ::testing::Test {
-  protected:
-    ContSyslog() {
-        dev.link("/usr/bin/tail", "/usr/bin/tail");
-        dev.write("/var/log/error.log", "delta error before\n");
-        dev.write("/var/log/warning.log", "echo warning before\n");
-        dev.write("/var/log/info.log", "");
-        make_dirs(dev.path("/capture dir"));
-    }
-
-    // Appends `line` to a log; true when the capture then reads `expected`.
-    bool logged(const char* name, const std::string& line, const std::string& expected) {
-        std::ofstream(dev.path(std::string("/var/log/") + name), std::ios::app) << line;
-        return wait_until([&] { return read_file(capture) == expected; });
-    }
-
-    DeviceRoot dev;
-    LogCapture log;
-    const std::string capture = dev.path("/capture dir/sys\"log $HOME `x`.txt");
-};
-
 }  // namespace
 
-TEST_F(ContSyslog, CapturesNewLinesAndMergesMissedOnesOnResume) {
+TEST(ContSyslog, CapturesMergesOnResumeAndRefusesWhatIsUnsafe) {
+    DeviceRoot dev;
+    LogCapture log;
+    dev.link("/usr/bin/tail", "/usr/bin/tail");
+    dev.write("/var/log/error.log", "delta error before\n");
+    dev.write("/var/log/warning.log", "echo warning before\n");
+    dev.write("/var/log/info.log", "");
+    make_dirs(dev.path("/capture dir"));
+    const std::string capture = dev.path("/capture dir/sys\"log $HOME `x`.txt");
+    // Appends `line` to a log; true when the capture then reads `expected`.
+    auto logged = [&](const char* name, const std::string& line, const std::string& expected) {
+        std::ofstream(dev.path(std::string("/var/log/") + name), std::ios::app) << line;
+        return wait_until([&] { return read_file(capture) == expected; });
+    };
     pid_t pid = ovra_cont_syslog_start(capture.c_str());
     ASSERT_TRUE(pid > 0 && wait_until([&] { return following(pid); }));
     EXPECT_TRUE(logged("info.log", "charlie info\n", "charlie info\n"));
@@ -80,13 +61,11 @@ TEST_F(ContSyslog, CapturesNewLinesAndMergesMissedOnesOnResume) {
     EXPECT_TRUE(logged("error.log", "after resume\n", merged + "after resume\n"));
     ovra_cont_syslog_stop(pid);
     EXPECT_EQ(take_log(log), "7 Successfully sent SIGTERM to pid " + std::to_string(pid) + "\n");
-}
 
-TEST_F(ContSyslog, RefusedPathsAndIdsChangeNothing) {
-    write_file(dev.path("/elsewhere"), "kept\n");
-    fs::create_symlink(dev.path("/elsewhere"), capture);
     // The child gives up by itself: had it followed the link, tail would be running.
-    pid_t pid = ovra_cont_syslog_start(capture.c_str());
+    write_file(dev.path("/elsewhere"), "kept\n");
+    fs::create_symlink(dev.path("/elsewhere"), dev.path("/capture dir/link"));
+    pid = ovra_cont_syslog_start(dev.path("/capture dir/link").c_str());
     std::string stat = "/proc/" + std::to_string(pid) + "/stat";
     EXPECT_TRUE(
         wait_until([&] { return read_file(stat).value_or("").find(") Z ") != std::string::npos; }));
@@ -94,8 +73,7 @@ TEST_F(ContSyslog, RefusedPathsAndIdsChangeNothing) {
     EXPECT_EQ(read_file(dev.path("/elsewhere")), "kept\n");
 
     // A merge that cannot write still starts the capture; with the logs gone it still merges.
-    const std::string missing_dir = dev.path("/no such dir/capture");
-    ovra_cont_syslog_stop(ovra_cont_syslog_resume(missing_dir.c_str()));
+    ovra_cont_syslog_stop(ovra_cont_syslog_resume(dev.path("/no such dir/capture").c_str()));
     EXPECT_FALSE(fs::exists(dev.path("/no such dir")));
     fs::remove_all(dev.path("/var/log"));
     ovra_cont_syslog_stop(ovra_cont_syslog_resume(dev.path("/capture dir/fresh").c_str()));

@@ -9,22 +9,14 @@
 
 #include "support/transcript.hpp"
 
-// The camera's ping stands first on PATH: the host's never stops by itself.
-class Nettools : public ::testing::Test {
-  protected:
-    Nettools() : saved_path_(getenv("PATH") != nullptr ? getenv("PATH") : "/usr/bin:/bin") {
-        dev.link("/bin/ping", KELVANE_SOURCE_DIR "/tests/support/ping");
-        setenv("PATH", (dev.root() + "/bin:" + saved_path_).c_str(), 1);
-    }
-    ~Nettools() override { setenv("PATH", saved_path_.c_str(), 1); }
-
-    std::string saved_path_;
+// Each run: the line of runs.txt, what the web tool shows, the exit status, what is logged.
+TEST(Nettools, RunsGiveTheExpectedAnswersAndLogLines) {
     DeviceRoot dev;
     LogCapture log;
-};
-
-// Each run: the line of runs.txt, what the web tool shows, the exit status, what is logged.
-TEST_F(Nettools, RunsGiveTheExpectedAnswersAndLogLines) {
+    // The camera's ping stands first on PATH: the host's never stops by itself.
+    const std::string path = getenv("PATH") != nullptr ? getenv("PATH") : "/usr/bin:/bin";
+    dev.link("/bin/ping", KELVANE_SOURCE_DIR "/tests/support/ping");
+    setenv("PATH", (dev.root() + "/bin:" + path).c_str(), 1);
     std::istringstream runs(test_data("ovra_nettools/runs.txt"));
     std::string transcript;
     for (std::string run; std::getline(runs, run);) {
@@ -42,9 +34,11 @@ TEST_F(Nettools, RunsGiveTheExpectedAnswersAndLogLines) {
     transcript = std::regex_replace(transcript, std::regex(dev.root()), "@ROOT@");
     EXPECT_EQ(transcript, test_data("ovra_nettools/runs.expected"));
     EXPECT_FALSE(read_file(dev.root() + "/pwned").has_value());
+    setenv("PATH", path.c_str(), 1);
 }
 
-TEST_F(Nettools, TracerouteOfLoopbackWithTheDevicesTool) {
+TEST(Nettools, TracerouteOfLoopbackWithTheDevicesTool) {
+    LogCapture log;
     std::string out =
         printed([] { ovra_nettools_traceroute("busybox traceroute -n -m 2 127.0.0.1 2>&1"); });
     if (out.find("Operation not permitted") != std::string::npos) {
