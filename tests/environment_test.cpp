@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <regex>
 
 #include "support/bus.hpp"
 #include "support/busybox_path.hpp"
@@ -79,17 +78,14 @@ TEST_F(EnvironmentTest, RowsPerSensorHeaterAndFan) {
         LOG_DEBUG, "Number of fans: 2, number of heaters: 0, number of temperature sensors: 0"));
 }
 
-TEST_F(EnvironmentTest, SelfMonitoringRowFromBusyBoxTop) {
+TEST_F(EnvironmentTest, SelfMonitoringRowFromTop) {
     BusyBoxPath busybox;
     std::string self = dev.root() + "/s/monitoring_self", pid = std::to_string(getpid());
-    store_self_monitoring(self);
-    std::string text = read_stamped(self + "/Kelvane_summary.csv");
-    EXPECT_TRUE(std::regex_match(text, std::regex("Date,Time,%Vsz,%Cpu\nT,\\d+,\\d+\n"))) << text;
-    // What BusyBox never prints: our id in a long summary line before our row; no row of ours.
+    // The real top runs in the tick test; here what it never prints: our id in a long summary
+    // line before our row, and no row of ours.
     write_file(busybox.dir() + "/top", "#!/bin/sh\necho 'Mem: 1K " + std::string(600, ' ') + pid +
                                            " 9% 9%'\necho '" + pid + " 1 root S 1 1.5% 7% k'\n");
     fs::permissions(busybox.dir() + "/top", fs::perms::owner_all);
-    fs::remove_all(self);
     store_self_monitoring(self);
     EXPECT_EQ(read_stamped(self + "/Kelvane_summary.csv"), "Date,Time,%Vsz,%Cpu\nT,5,7\n");
     write_file(busybox.dir() + "/top", "#!/bin/sh\necho ' 1 root 0% 0% init'\n");

@@ -10,7 +10,6 @@
 
 #include <array>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 #include <tuple>
 #include <vector>
@@ -129,13 +128,4 @@ TEST_F(ShellScriptTest, AMissingFolderIsRefusedAndNothingIsCreated) {
         EXPECT_EQ(exit_status(run("busybox sh", script[0], "") + " 2>/dev/null"), 1);
     }
     EXPECT_FALSE(fs::exists(folder));
-}
-
-TEST_F(ShellScriptTest, TheDevicesOwnTopGivesRowsInKiB) {
-    make_dirs(folder);
-    ASSERT_EQ(exit_status(run("busybox sh", "topstatus_monitoring.sh", folder)), 0);
-    EXPECT_TRUE(std::regex_match(
-        read_stamped(folder + "/topstatus.csv"),
-        std::regex(
-            R"(Date,.*\n(T,(cpu|memory),[1-5],\d+,\d+,[^,]+,[^,]+,\d+,\d+%,\d+%,".*"\n)+)")));
 }

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <regex>
 
-#include "lib/fileutil.hpp"
 #include "lib/sysutil.hpp"
 #include "support/device_root.hpp"
 #include "support/process.hpp"
@@ -26,37 +25,16 @@ std::string constant(const std::string& name, const std::string& key) {
     return std::regex_search(text, m, std::regex("\n" + key + " = \"([^\"]*)\"")) ? m.str(1) : "";
 }
 
-// Anyone may own and call anything, as the tests need; no service is started on demand.
-const char kConfig[] =
-    R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=%s/socket</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
-
 }  // namespace
 
 PrivateBus::PrivateBus() : dir_((fs::temp_directory_path() / "kelvane-bus-XXXXXX").string()) {
-    if (mkdtemp(dir_.data()) == nullptr) {
-        dir_.clear();
-        ADD_FAILURE() << "mkdtemp failed";
-        return;
-    }
-    write_file(dir_ + "/bus.conf", str_printf(kConfig, dir_.c_str()));
+    EXPECT_NE(mkdtemp(dir_.data()), nullptr);
+    std::string conf = read_file(KELVANE_SOURCE_DIR "/tests/data/bus/system.conf").value_or("");
+    write_file(dir_ + "/bus.conf", std::regex_replace(conf, std::regex("@DIR@"), dir_));
     daemon_pid_ = spawn({"/usr/bin/dbus-daemon", "--config-file=" + dir_ + "/bus.conf", "--nofork",
                          "--print-address=1"},
                         &address_);
     if (address_.empty()) {
-        end(daemon_pid_, SIGKILL);
-        daemon_pid_ = -1;
         ADD_FAILURE() << "could not start dbus-daemon";
         return;
     }
@@ -64,29 +42,24 @@ PrivateBus::PrivateBus() : dir_((fs::temp_directory_path() / "kelvane-bus-XXXXXX
         saved_address_ = old;
     }
     setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
-    active_ = true;
 }
 
 PrivateBus::~PrivateBus() {
     for (auto& [name, pid] : services_) {
         end(pid, SIGKILL);
     }
-    end(daemon_pid_, SIGTERM);
-    if (active_) {
-        if (saved_address_) {
-            setenv("DBUS_SYSTEM_BUS_ADDRESS", saved_address_->c_str(), 1);
-        } else {
-            unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-        }
+    end(daemon_pid_, address_.empty() ? SIGKILL : SIGTERM);
+    if (saved_address_) {
+        setenv("DBUS_SYSTEM_BUS_ADDRESS", saved_address_->c_str(), 1);
+    } else if (!address_.empty()) {
+        unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     }
-    if (!dir_.empty()) {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
 }
 
 bool PrivateBus::start(const std::string& name, const std::string& parameters) {
-    if (!active_) {  // a mock would reach the host's own system bus
+    if (address_.empty()) {  // a mock would reach the host's own system bus
         return false;
     }
     stop(name, true);
@@ -100,12 +73,11 @@ bool PrivateBus::start(const std::string& name, const std::string& parameters) {
 }
 
 bool PrivateBus::configure(const std::string& name, const std::string& parameters) {
-    if (!active_) {
-        return false;
-    }
-    pid_t pid = spawn({"/usr/bin/dbus-send", "--system", "--print-reply",
-                       "--dest=" + constant(name, "BUS_NAME"), constant(name, "MAIN_OBJ"),
-                       "com.norv.Mock.SetParameters", "string:" + parameters});
+    pid_t pid = address_.empty()
+                    ? -1
+                    : spawn({"/usr/bin/dbus-send", "--system", "--print-reply",
+                             "--dest=" + constant(name, "BUS_NAME"), constant(name, "MAIN_OBJ"),
+                             "com.norv.Mock.SetParameters", "string:" + parameters});
     int status = -1;
     bool done = pid > 0 && waitpid(pid, &status, 0) == pid && status == 0;
     EXPECT_TRUE(done) << "could not configure mock service " << name;
@@ -113,12 +85,11 @@ bool PrivateBus::configure(const std::string& name, const std::string& parameter
 }
 
 void PrivateBus::stop(const std::string& name, bool kill_it) {
-    auto it = services_.find(name);
-    if (it == services_.end()) {
+    if (services_.count(name) == 0) {
         return;
     }
-    end(it->second, kill_it ? SIGKILL : SIGTERM);
-    services_.erase(it);
+    end(services_[name], kill_it ? SIGKILL : SIGTERM);
+    services_.erase(name);
     // The bus drops the name a moment after the process.
     std::system(("for i in $(seq 50); do gdbus call -y -d org.freedesktop.DBus -o "
                  "/org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner " +
@@ -130,11 +101,8 @@ void PrivateBus::stop(const std::string& name, bool kill_it) {
 std::string json_string(const std::string& value) {
     std::string out = "\"";
     for (unsigned char c : value) {
-        if (c < 0x20) {
-            out += str_printf("\\u%04x", c);
-        } else {
-            out += (c == '"' || c == '\\' ? "\\" : "") + std::string(1, static_cast<char>(c));
-        }
+        out += c < 0x20 ? str_printf("\\u%04x", c)
+                        : (c == '"' || c == '\\' ? "\\" : "") + std::string(1, char(c));
     }
     return out + "\"";
 }

@@ -1,7 +1,5 @@
-// Puts the device's BusyBox tools (ps, top, uptime) first on PATH for the fixture's lifetime, so
-// that the code under test and the commands it starts see what the device's shell prints (for
-// one, `ps` lists full command lines). PATH is restored when it goes out of scope, and left alone
-// when the folder could not be made.
+// Puts the device's BusyBox ps, top and uptime first on PATH while it lives, so that the code
+// under test and its commands see what the device prints (`ps` lists full command lines).
 #pragma once
 
 #include <optional>
@@ -13,12 +11,9 @@ class BusyBoxPath {
     ~BusyBoxPath();
     BusyBoxPath(const BusyBoxPath&) = delete;
     BusyBoxPath& operator=(const BusyBoxPath&) = delete;
-
-    // The folder of links that stands first on PATH.
-    const std::string& dir() const { return dir_; }
+    const std::string& dir() const { return dir_; }  // the folder of links first on PATH
 
   private:
     std::string dir_;
     std::optional<std::string> saved_path_;
-    bool active_ = false;  // PATH was changed
 };

@@ -12,13 +12,6 @@
 
 namespace fs = std::filesystem;
 
-const char* const kMonitoringFolders[] = {
-    "monitoring_network",     "monitoring_meminfo",  "monitoring_load",
-    "monitoring_streams",     "monitoring_radar",    "monitoring_onvif",
-    "monitoring_interrupts",  "monitoring_vmstatus", "monitoring_topstatus",
-    "monitoring_plix",        "monitoring_kernel",   "monitoring_basic",
-    "monitoring_environment", "monitoring_self",     nullptr};
-
 DeviceRoot::DeviceRoot() : root_((fs::temp_directory_path() / "kelvane-device-XXXXXX").string()) {
     EXPECT_NE(mkdtemp(root_.data()), nullptr);
     make_dirs(path(std::string(device::kLocalDataDir)));
@@ -33,10 +26,6 @@ DeviceRoot::~DeviceRoot() {
     fs::remove_all(root_, ec);
 }
 
-void DeviceRoot::write(const std::string& fixed, const std::string& contents) const {
-    write_file(path(fixed), contents);
-}
-
 void DeviceRoot::link(const std::string& fixed, const std::string& target) const {
     make_dirs(fs::path(path(fixed)).parent_path());
     std::error_code ec;
@@ -46,10 +35,7 @@ void DeviceRoot::link(const std::string& fixed, const std::string& target) const
 
 std::optional<std::string> read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return in ? std::optional(std::string(std::istreambuf_iterator<char>(in), {})) : std::nullopt;
 }
 
 std::string read_stamped(const std::string& path) {
@@ -82,10 +68,11 @@ LaidSession lay_down_session(const DeviceRoot&, const std::string& storage_root,
                "Collected Data Points: 0\n"
                "Duration: 0 Days 0 hours 0 minutes\n");
     write_file(laid.session_path + "/.signature", "Session started 2024-03-07 14:05:09\n");
-    for (const char* const* name = kMonitoringFolders; *name != nullptr; ++name) {
-        make_dirs(laid.session_path + "/system_monitoring/" + *name);
+    for (const char* name :
+         {"network", "meminfo", "load", "streams", "radar", "onvif", "interrupts", "vmstatus",
+          "topstatus", "plix", "kernel", "environment", "self", "basic/Server_Reports"}) {
+        make_dirs(laid.session_path + "/system_monitoring/monitoring_" + name);
     }
-    make_dirs(laid.session_path + "/system_monitoring/monitoring_basic/Server_Reports");
     monitoring_session session{storage_id, storage_root, folder, std::nullopt,
                                "2024-03-07 14:05:09"};
     monitoring_session_save(&session);

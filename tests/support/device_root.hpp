@@ -4,24 +4,6 @@
 #include <optional>
 #include <string>
 
-class DeviceRoot {
-  public:
-    DeviceRoot();
-    ~DeviceRoot();
-    DeviceRoot(const DeviceRoot&) = delete;
-    DeviceRoot& operator=(const DeviceRoot&) = delete;
-    const std::string& root() const { return root_; }
-    // The absolute device path `fixed` below the root.
-    std::string path(const std::string& fixed) const { return root_ + fixed; }
-    // Writes `contents` to the device path `fixed`, making its folders.
-    void write(const std::string& fixed, const std::string& contents) const;
-    // Makes the device path `fixed` a symbolic link to `target` (a real tool of this machine).
-    void link(const std::string& fixed, const std::string& target) const;
-
-  private:
-    std::string root_;
-};
-
 // The whole file; nothing when it can't be read.
 std::optional<std::string> read_file(const std::string& path);
 // The whole file with every row time stamp ("2024-03-07,14:05:09") replaced by "T";
@@ -31,12 +13,27 @@ std::string read_stamped(const std::string& path);
 void write_file(const std::string& path, const std::string& contents);
 void make_dirs(const std::string& path);
 
-// The folder names a session start lays down below system_monitoring; nullptr ends the list.
-extern const char* const kMonitoringFolders[];
+class DeviceRoot {
+  public:
+    DeviceRoot();
+    ~DeviceRoot();
+    DeviceRoot(const DeviceRoot&) = delete;
+    DeviceRoot& operator=(const DeviceRoot&) = delete;
+    const std::string& root() const { return root_; }
+    // The absolute device path `fixed` below the root.
+    std::string path(const std::string& fixed) const { return root_ + fixed; }
+    void write(const std::string& fixed, const std::string& contents) const {
+        write_file(path(fixed), contents);
+    }
+    // Makes the device path `fixed` a symbolic link to `target` (a real tool of this machine).
+    void link(const std::string& fixed, const std::string& target) const;
+
+  private:
+    std::string root_;
+};
 
 struct LaidSession {
-    // secondary_storage_path, current_activity_folder, and the two joined
-    std::string storage_root, folder, session_path;
+    std::string storage_root, folder, session_path;  // the last the first two joined
 };
 
 // Lays down a session as the package's session start does: the session folder with

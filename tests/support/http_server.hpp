@@ -1,6 +1,5 @@
-// A loopback HTTP server with Basic credentials standing in for the device's web server: it
-// serves "/norv-cgi/<name>" from bodies the test sets, records every request, and the device's
-// HTTP address points at it for the fixture's lifetime. The server dies with the test process.
+// A loopback HTTP server with Basic credentials for the device's web server: it serves
+// "/norv-cgi/<name>", records every request, and the device's HTTP address points at it.
 #pragma once
 
 #include <sys/types.h>
@@ -17,8 +16,7 @@ class HttpServer {
     const std::string& address() const { return address_; }  // "127.0.0.1:PORT"
     // The body (and status) of "/norv-cgi/<name>"; unset names answer 404.
     void serve(const std::string& name, const std::string& body, int status = 200);
-    // Stops the server, so that connections are refused.
-    void shut_down();
+    void shut_down();  // connections are refused from now on
 
     struct Request {
         std::string path, user, password;

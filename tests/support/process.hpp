@@ -1,5 +1,5 @@
-// Child processes of the test support. Each is killed when the test process dies, also when a
-// test crashes or times out, so that nothing the support started outlives the test.
+// Child processes of the test support, killed when the test process dies, also when a test
+// crashes or times out.
 #pragma once
 
 #include <sys/types.h>
