@@ -10,12 +10,15 @@
 #include "kelvane_daemon.hpp"
 #include "lib/device.hpp"
 #include "lib/environment.hpp"
+#include "lib/eventlistener.hpp"
 #include "lib/filehandler.hpp"
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
+#include "lib/ptz.hpp"
 #include "lib/ptz_test.hpp"
 #include "lib/session_globals.hpp"
 #include "lib/storage_investigator.hpp"
+#include "lib/strutil.hpp"
 
 namespace {
 
@@ -62,6 +65,14 @@ void tool_output(const std::string& text, const std::vector<std::string>& lines)
     }
 }
 
+void ptz_and_events(const std::string& text, const std::vector<std::string>& lines) {
+    ptz_parse_name_table(text);
+    for (std::string line : lines) {
+        ptz_parse_signal_line(line);
+        parse_eventlistener_line(line.data());
+    }
+}
+
 void session_files(const std::string& text, const std::vector<std::string>&) {
     monitoring_session_parse(text);
     for (std::string_view file : {device::kPtzTestIntervalFile, device::kPtzTestTimesFile}) {
@@ -78,7 +89,8 @@ using Target = void (*)(const std::string& text, const std::vector<std::string>&
 const std::map<std::string_view, Target> kTargets = {{"proc_files", proc_files},
                                                      {"bus_replies", bus_replies},
                                                      {"tool_output", tool_output},
-                                                     {"session_files", session_files}};
+                                                     {"session_files", session_files},
+                                                     {"ptz_and_events", ptz_and_events}};
 Target target = nullptr;
 
 }  // namespace
