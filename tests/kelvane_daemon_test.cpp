@@ -130,12 +130,14 @@ class Tick : public ::testing::Test {
 
 // Runs the daemon (through the emulator of a cross build) with `input` on its standard input
 // for at most `seconds`: its exit status (124: still running, then stopped) and standard error.
+// Exit status and what the daemon printed on `streams` (standard error by default).
 std::pair<int, std::string> run_daemon(const std::string& args, const std::string& input,
-                                       const char* seconds) {
-    Pipe pipe = pipe_open_or_die("test", 0,
-                                 "printf '%s' '" + input + "' | timeout " + seconds +
-                                     " " KELVANE_EXEC_PREFIX " " KELVANE_DAEMON_PATH " " + args +
-                                     " 2>&1 >/dev/null");
+                                       const char* seconds,
+                                       const char* streams = " 2>&1 >/dev/null") {
+    Pipe pipe =
+        pipe_open_or_die("test", 0,
+                         "printf '%s' '" + input + "' | timeout " + seconds +
+                             " " KELVANE_EXEC_PREFIX " " KELVANE_DAEMON_PATH " " + args + streams);
     std::string err;
     file_read_all(pipe.get(), err);
     return {WEXITSTATUS(pipe_close(pipe)), err};
@@ -291,6 +293,12 @@ TEST(DaemonStart, ExitsOnBadArgumentsOrNoPasswordElseRunsUntilKilled) {
     }
     EXPECT_EQ(run_daemon("--help", "", "10"), std::pair(0, std::string()));
     EXPECT_EQ(run_daemon("--version", "", "10"), std::pair(0, std::string()));
+    EXPECT_EQ(run_daemon("--help", "", "10", " 2>/dev/null").second,
+              usage +
+                  "The HTTP API password of <fremo_user> is read from the first line of "
+                  "standard input.\n");
+    EXPECT_TRUE(run_daemon("--version", "", "10", " 2>/dev/null")
+                    .second.starts_with("Kelvane version 5.0.0, compiled: "));
     EXPECT_EQ(run_daemon("s n t u", "secret\n", "1").first, 124);
 }
 

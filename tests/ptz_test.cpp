@@ -37,6 +37,7 @@ TEST(Ptz, SignalLineGivesStatusDigitAndPresetNumber) {
     };
     const std::pair<std::string, std::optional<ptz_movement>> cases[] = {
         {line("'PresetStatus': <(uint32 2, uint32 3)>"), ptz_movement{2, 3}},
+        {line("'PresetStatus': <(uint32 1, uint32 10)>"), ptz_movement{1, 10}},
         {line("'PresetStatus': <(uint32 12, uint32 1234567)>"), ptz_movement{1, 123456}},
         {line("'N': <'" + std::string(2000, 'n') + "'>, 'PresetStatus': <(uint32 x, uint32 ab)>"),
          ptz_movement{0, 0}},
