@@ -327,7 +327,7 @@ int get_storage_use_pcent(const char* storage_path) {
     std::string cmd = shell_escape_unquoted(device::path(device::kDf)) + " -k -P '" +
                       shell_escape_single_quoted(storage_path) + "'";
     // A df that can't be started is a storage of unknown usage, not a reason to stop.
-    Pipe pipe(popen(cmd.c_str(), "re"));
+    Pipe pipe = pipe_open(cmd);
     if (!pipe) {
         LOG_ERRNO(LOG_ERR, "Could not popen: %s", cmd.c_str());
         return -1;

@@ -25,7 +25,7 @@ std::string url(const std::string& path) {
 Pipe fremo_get(const std::string& fremo_user, const std::string& fremo_pass,
                const std::string& path) {
     std::string cmd = curl() + " -sS -u " + credentials(fremo_user, fremo_pass) + " " + url(path);
-    Pipe pipe(popen(cmd.c_str(), "re"));
+    Pipe pipe = pipe_open(cmd);
     if (!pipe) {
         LOG_ERRNO(LOG_ERR, "Could not execute command: %s", cmd.c_str());
     }

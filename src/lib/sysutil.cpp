@@ -1,10 +1,14 @@
 #include "lib/sysutil.hpp"
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdlib>
+#include <utility>
 
 #include "lib/fileutil.hpp"
 #include "lib/strutil.hpp"
@@ -18,10 +22,64 @@ bool is_plain_shell_char(char c) {
            std::string_view("_./:,+=@%-").find(c) != std::string_view::npos;
 }
 
+// In the vfork child, which shares the parent's memory: only system calls, then exec or _exit.
+[[noreturn]] void shell_exec_child(const char* cmd, int out_fd, const sigset_t& mask) {
+    // A handler of the parent must not run here, on the parent's stack, nor in the command.
+    for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction action {};
+        if (sigaction(sig, nullptr, &action) == 0 && action.sa_handler != SIG_DFL &&
+            action.sa_handler != SIG_IGN) {
+            action = {};
+            action.sa_handler = SIG_DFL;
+            sigaction(sig, &action, nullptr);
+        }
+    }
+    if (out_fd == STDOUT_FILENO) {
+        fcntl(out_fd, F_SETFD, 0);
+    } else if (out_fd >= 0) {
+        dup2(out_fd, STDOUT_FILENO);
+    }
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
+    const char* argv[] = {"sh", "-c", cmd, nullptr};
+    execve("/bin/sh", const_cast<char**>(argv), environ);
+    _exit(127);
+}
+
+// Starts `cmd` under /bin/sh, its standard output on `out_fd` unless that is -1. vfork, because
+// system() and popen() map and unmap a stack for every child, and on a camera that is most of
+// what a command costs the daemon itself.
+pid_t shell_spawn(const char* cmd, int out_fd) {
+    sigset_t all;
+    sigset_t mask;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &mask);
+    int before = errno;
+    pid_t pid = vfork();
+    if (pid == 0) {
+        shell_exec_child(cmd, out_fd, mask);
+    }
+    // The child's calls wrote this thread's errno too.
+    int saved = pid == -1 ? errno : before;
+    pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+    errno = saved;
+    return pid;
+}
+
+int wait_status(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) == -1) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return status;
+}
+
 }  // namespace
 
 bool ovra_system(const char* cmd) {
-    int status = std::system(cmd);
+    pid_t pid = shell_spawn(cmd, -1);
+    int status = pid == -1 ? -1 : wait_status(pid);
     if (status == -1) {
         LOG_ERRNO(LOG_ERR, "Could not create child process: %s", cmd);
         return false;
@@ -50,9 +108,46 @@ bool ovra_systemf(const char* fmt, ...) {
     return ovra_system(cmd);
 }
 
-Pipe pipe_open_or_die(const char* module, int line, const std::string& cmd) {
+Pipe& Pipe::operator=(Pipe&& other) noexcept {
+    if (this != &other) {
+        close();
+        stream_ = std::exchange(other.stream_, nullptr);
+        pid_ = other.pid_;
+    }
+    return *this;
+}
+
+int Pipe::close() {
+    if (stream_ == nullptr) {
+        return -1;
+    }
+    std::fclose(std::exchange(stream_, nullptr));
+    return wait_status(pid_);
+}
+
+Pipe pipe_open(const std::string& cmd) {
     // Close-on-exec, so that no other command, of either thread, holds this pipe open.
-    Pipe pipe(popen(cmd.c_str(), "re"));
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        return Pipe();
+    }
+    pid_t pid = shell_spawn(cmd.c_str(), fds[1]);
+    close(fds[1]);
+    std::FILE* stream = pid == -1 ? nullptr : fdopen(fds[0], "r");
+    if (stream == nullptr) {
+        int saved = errno;
+        close(fds[0]);
+        if (pid != -1) {
+            wait_status(pid);
+        }
+        errno = saved;
+        return Pipe();
+    }
+    return Pipe(stream, pid);
+}
+
+Pipe pipe_open_or_die(const char* module, int line, const std::string& cmd) {
+    Pipe pipe = pipe_open(cmd);
     if (!pipe) {
         log_errno_msg(LOG_EMERG, module, line, "Could not popen '%s'", cmd.c_str());
         std::abort();
@@ -61,7 +156,7 @@ Pipe pipe_open_or_die(const char* module, int line, const std::string& cmd) {
 }
 
 int pipe_close(Pipe& pipe) {
-    return pclose(pipe.release());
+    return pipe.close();
 }
 
 void pipe_close_logged(Pipe& pipe, const char* cmd, const char* func, int line) {

@@ -2,6 +2,8 @@
 // values placed into shell command lines.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -21,17 +23,37 @@ inline bool ovra_system(const std::string& cmd) {
 // escape them with the shell_escape_* helpers below.
 bool ovra_systemf(const char* fmt, ...) KELVANE_PRINTF(1, 2);
 
-struct PipeCloser {
-    void operator()(std::FILE* f) const { pclose(f); }
-};
-// A read pipe closed (and its command waited for) when it goes out of scope.
-using Pipe = std::unique_ptr<std::FILE, PipeCloser>;
+// A read pipe from a command run by /bin/sh; closing it (or leaving its scope) waits for the
+// command.
+class Pipe {
+  public:
+    Pipe() = default;
+    Pipe(std::FILE* stream, pid_t pid) : stream_(stream), pid_(pid) {}
+    Pipe(Pipe&& other) noexcept : stream_(other.stream_), pid_(other.pid_) {
+        other.stream_ = nullptr;
+    }
+    Pipe& operator=(Pipe&& other) noexcept;
+    ~Pipe() { close(); }
 
-// popen(cmd, "r"); a pipe that cannot be opened is fatal ("Could not popen '%s'").
+    std::FILE* get() const { return stream_; }
+    explicit operator bool() const { return stream_ != nullptr; }
+    // The command's wait status, or -1 when there was no pipe or the wait failed.
+    int close();
+    void reset() { close(); }
+
+  private:
+    std::FILE* stream_ = nullptr;
+    pid_t pid_ = -1;
+};
+
+// Starts `cmd` with its standard output on a pipe; an empty Pipe (errno set) when it can't.
+Pipe pipe_open(const std::string& cmd);
+
+// pipe_open; a pipe that cannot be opened is fatal ("Could not popen '%s'").
 Pipe pipe_open_or_die(const char* module, int line, const std::string& cmd);
 #define PIPE_OPEN(cmd) pipe_open_or_die(LOG_MODULE, __LINE__, (cmd))
 
-// Closes the pipe and returns the command's wait status (as pclose gives it).
+// Closes the pipe and returns the command's wait status (-1 when it can't be had).
 int pipe_close(Pipe& pipe);
 
 // Closes the pipe and logs at LOG_DEBUG when pclose failed or `cmd` was killed by a signal,

@@ -27,7 +27,7 @@ std::string q(const std::string& s) {
 
 // Output (stdout and stderr) and exit status of a shell command.
 std::pair<std::string, int> run(const std::string& command) {
-    Pipe pipe(popen((command + " 2>&1").c_str(), "r"));
+    Pipe pipe = pipe_open(command + " 2>&1");
     std::string text;
     file_read_all(pipe.get(), text);
     int status = pipe_close(pipe);
