@@ -1,7 +1,6 @@
 #include "kelvane_daemon.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,6 +11,7 @@
 #include "lib/filehandler.hpp"
 #include "lib/fileutil.hpp"
 #include "lib/ptz_test.hpp"
+#include "lib/strutil.hpp"
 #include "lib/sysutil.hpp"
 #include "support/archive.hpp"
 #include "support/bus.hpp"
@@ -20,6 +20,7 @@
 #include "support/http_server.hpp"
 #include "support/log_capture.hpp"
 #include "support/process.hpp"
+#include "support/transcript.hpp"
 
 #define LOG_MODULE "tests/daemon"
 
@@ -27,33 +28,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kData = std::string(KELVANE_SOURCE_DIR) + "/tests/data/tick/";
-const char* kLost = "Lost connection to edge storage location, no data can be saved.";
-
-std::string storages(const std::string& status) {
-    return R"({"storages": [["SD_DISK", "SD card", "/var/spool/storage/SD_DISK", ")" + status +
-           R"(", 1, false, true, false, false, false, false, false, false, false, false, false,
-           false]]})";
-}
-
-// Files below `dir`, by path relative to it.
-std::vector<std::string> files_below(const std::string& dir) {
-    std::vector<std::string> files;
-    for (auto& entry : fs::recursive_directory_iterator(dir)) {
-        if (entry.is_regular_file()) {
-            files.push_back(fs::relative(entry.path(), dir).string());
-        }
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-// A device with every service the tick talks to; the tick runs in-process with its counters
-// set as each case needs.
+// A device with every service the tick talks to; the tick runs in-process.
 class Tick : public ::testing::Test {
   protected:
     Tick() {
-        timer_count = ptz_starting_tick = connection_lost_count = 0;
+        timer_count = ptz_starting_tick = connection_lost_count = ptz_test_flag = 0;
+        scheduled_tasks_count = 2;
+        network_bandwidth = {};
         arg_fremo_user = "root";
         arg_fremo_pass = "pass";
         set_usage(17);
@@ -75,22 +56,15 @@ class Tick : public ::testing::Test {
         fs::permissions(dev.path("/bin/df"), fs::perms::owner_all, fs::perm_options::add);
     }
 
-    // Everything the schedules read, taken from this machine where it can be.
     void lay_down_device(const std::optional<std::string>& storage_id) {
-        for (const char* proc : {"/proc/net/dev", "/proc/meminfo", "/proc/vmstat",
-                                 "/proc/buddyinfo", "/proc/interrupts"}) {
-            dev.write(proc, read_file(proc).value_or(""));
-        }
-        dev.write("/etc/ws/onvif/media/media.conf", "<media/>\n");
-        dev.write("/tmp/radar-diagnostics/radar_1.data", "frames=1\n");
+        fs::copy(KELVANE_TEST_DATA "tick/device", dev.root(), fs::copy_options::recursive);
         dev.link("/usr/bin/curl", "/usr/bin/curl");
         dev.link("/usr/local/packages/Kelvane/shell", std::string(KELVANE_SOURCE_DIR) + "/shell");
         http.serve("serverreport.cgi", "Server report\n");
         http.serve("param.cgi", "root.TemperatureControl.Sensor.S0.Name=Main\n");
-        bus.start("norv_storage", storages("OK"));
-        bus.start("norv_temperature", R"({"temperatures": [[0, 41.5]], "heaters": ["stopped"],
-                                          "fans": [[0, "running"]]})");
-        bus.start("norv_streamer", R"({"streams": ["stream_a:mjpeg:640x480"]})");
+        bus.start("norv_storage", test_data("tick/storage_ok.json"));
+        bus.start("norv_temperature", test_data("tick/temperature.json"));
+        bus.start("norv_streamer", test_data("tick/streamer.json"));
         init_environment_monitor_settings("root", "pass");
         session = lay_down_session(dev,
                                    dev.path(storage_id ? "/var/spool/storage/SD_DISK/Kelvane/"
@@ -104,21 +78,43 @@ class Tick : public ::testing::Test {
     }
 
     // Number of reset commands that reached the PTZ coordinator.
-    static int resets() {
-        return static_cast<int>(
-            pipe_read_lines(
-                PIPE_OPEN(
-                    "gdbus call -y -d com.norv.PTZ.Coordinator -o /com/norv/PTZ/Coordinator/1 -m "
-                    "com.norv.PTZ.Coordinator.Test.Calls | grep -o Operator,0,reset"))
-                .size());
+    static size_t resets() {
+        Pipe calls = PIPE_OPEN(
+            "gdbus call -y -d com.norv.PTZ.Coordinator -o /com/norv/PTZ/Coordinator/1 -m "
+            "com.norv.PTZ.Coordinator.Test.Calls | grep -o Operator,0,reset");
+        return pipe_read_lines(calls).size();
     }
 
-    bool info_has(const std::string& line) const {
-        std::string info =
-            read_file(session.session_path + "/Session_Information.txt").value_or("");
-        return info.find(line + "\n") != std::string::npos;
+    // The helper scripts that ticks started on this device run in the background.
+    bool scripts_running() const { return ps_grep_and_check_if_included("Kelvane", dev.root()); }
+
+    // Every file of the session, digits and time zones masked, a CSV file with its line count.
+    std::vector<std::string> listing() const {
+        std::vector<std::string> files;
+        for (auto& entry : fs::recursive_directory_iterator(session.session_path)) {
+            if (!entry.is_regular_file()) {
+                continue;
+            }
+            std::string name = fs::relative(entry.path(), session.session_path).string();
+            name = std::regex_replace(name, std::regex(R"(\d+|[A-Z]+(?=\.txt))"), "#");
+            std::string text = read_file(entry.path()).value_or("");
+            if (name.ends_with(".csv")) {
+                name += " " + std::to_string(std::count(text.begin(), text.end(), '\n'));
+            }
+            files.push_back(name);
+        }
+        std::sort(files.begin(), files.end());
+        return files;
     }
-    bool size_message_armed() { return g_main_context_find_source_by_user_data(nullptr, nullptr); }
+
+    // The size message that a tick armed, fired now.
+    void expect_size_message(const std::string& storage) {
+        ASSERT_TRUE(g_main_context_find_source_by_user_data(nullptr, nullptr));
+        EXPECT_FALSE(storage_consumption_log_message(nullptr));
+        EXPECT_TRUE(log.has(LOG_INFO, "System monitoring session is consuming " +
+                                          std::to_string(get_dir_size_bytes(session.session_path)) +
+                                          " B on " + storage));
+    }
 
     DeviceRoot dev;
     PrivateBus bus;
@@ -128,178 +124,134 @@ class Tick : public ::testing::Test {
     LaidSession session;
 };
 
-// Runs the daemon (through the emulator of a cross build) with `input` on its standard input
-// for at most `seconds`: its exit status (124: still running, then stopped) and standard error.
-// Exit status and what the daemon printed on `streams` (standard error by default).
-std::pair<int, std::string> run_daemon(const std::string& args, const std::string& input,
-                                       const char* seconds,
-                                       const char* streams = " 2>&1 >/dev/null") {
+// What the daemon (through the emulator of a cross build) printed with `input` on its standard
+// input and how it ended, stopped after `seconds` (status 124); standard error's lines marked.
+std::string run_daemon(const std::string& args, const std::string& input,
+                       const char* seconds = "60") {
     Pipe pipe =
-        pipe_open_or_die("test", 0,
-                         "printf '%s' '" + input + "' | timeout " + seconds +
-                             " " KELVANE_EXEC_PREFIX " " KELVANE_DAEMON_PATH " " + args + streams);
-    std::string err;
-    file_read_all(pipe.get(), err);
-    return {WEXITSTATUS(pipe_close(pipe)), err};
+        PIPE_OPEN("e=$(mktemp); printf '" + shell_escape_single_quoted(input) + "' | timeout " +
+                  seconds + " " KELVANE_EXEC_PREFIX " " KELVANE_DAEMON_PATH " " + args +
+                  " 2>\"$e\"; echo \"exit $?\"; sed 's/^/2> /' \"$e\"; rm \"$e\"");
+    std::string out;
+    file_read_all(pipe.get(), out);
+    return out;
 }
 
 }  // namespace
 
-// tests/data/tick/ptz_interval.txt: tick, interval set, what it did. Interval 3 from start, 1
-// from tick 11, off at tick 15, 2 from tick 17; the tick after 59999999 counts as tick 0 and
-// starts the interval afresh, as at start.
-TEST_F(Tick, PtzIntervalWarnsAheadAndResetsThroughTheCoordinatorWithoutASession) {
-    std::ifstream rows(kData + "ptz_interval.txt");
-    unsigned long t, interval;
-    int seen = resets();
-    for (std::string outcome; rows >> t >> interval >> outcome;) {
+// tests/data/tick/ptz_test.txt: a minute tick (its count) or a scheduled tasks run (its clock
+// time), the interval set before it, then the warnings and the resets it gave.
+TEST_F(Tick, AutomaticPtzTestRunsAtTheIntervalOrElseAtTheGivenTimesWithoutASession) {
+    ptz_test_given_times_set("08:00,20:00,8:01,08:02 ,08:03,08:03");
+    std::ifstream table(KELVANE_TEST_DATA "tick/ptz_test.txt");
+    std::string step;
+    unsigned long interval;
+    size_t warnings, resets_now, total = 0, rows = 0;
+    while (table >> step >> interval >> warnings >> resets_now) {
         ptz_test_interval_set(interval);
         log.clear();
-        tick(t);
-        std::string did = log.count("Automatic PTZ Test") == 1 ? "warn" : "";
-        // dbus-send has flushed its call before it exits, so the bus delivers it first.
-        if (int now = resets(); now > std::exchange(seen, now)) {
-            did += "reset";
+        if (step.find(':') != std::string::npos) {
+            scheduled_tasks_run(step);
+        } else {
+            tick(std::stoul(step));
         }
-        EXPECT_EQ(did.empty() ? "-" : did, outcome) << t;
+        total += resets_now;
+        // dbus-send has flushed its call before it exits, so the bus delivers it first.
+        EXPECT_EQ(resets(), total) << step;
+        EXPECT_EQ(log.count("Automatic PTZ Test"), warnings) << step;
+        ++rows;
     }
-    EXPECT_EQ(t, 3u);
+    EXPECT_EQ(rows, 35u);
     // The counter itself wraps at 60000000.
     tick(59999999);
     EXPECT_EQ(timer_count, 0u);
+
+    // The settings files as the web tools leave them.
+    const std::string interval_file = dev.path(std::string(device::kPtzTestIntervalFile));
+    const std::string times_file = dev.path(std::string(device::kPtzTestTimesFile));
+    EXPECT_EQ(read_file(interval_file), "T:5\n");
+    EXPECT_EQ(read_file(times_file), "08:00,20:00,8:01,08:02 ,08:03,08:03\n");
+    ptz_test_interval_set(0);
+    ptz_test_given_times_set("");
+    EXPECT_FALSE(read_file(interval_file) || read_file(times_file));
+    fs::remove(dev.path(std::string(device::kLocalDataDir)));
+    ptz_test_interval_set(9);
+    EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + interval_file + "'"));
 }
 
-TEST_F(Tick, EdgeSessionCollectsOnItsScheduleAndEndsAsAnArchiveWhenFull) {
+// Collects at ticks 0 and 6 only: 1 and 5 are odd, and the storage is gone during 2 to 4.
+TEST_F(Tick, EdgeSessionCollectsWhileItsStorageIsUsableAndEndsAsAnArchiveWhenFull) {
     lay_down_device("SD_DISK");
     tick(0);
-    // Every action of the schedule leaves its own file; the helper scripts run in the background.
-    auto missing = [&] {
-        std::string absent;
-        std::ifstream expected(kData + "edge_files.txt");
-        auto all = files_below(session.session_path + "/system_monitoring");
-        for (std::string file; std::getline(expected, file);) {
-            std::regex name("monitoring_" + file);
-            if (std::none_of(all.begin(), all.end(),
-                             [&](const std::string& f) { return std::regex_match(f, name); })) {
-                absent += file + "\n";
-            }
-        }
-        return absent;
-    };
-    wait_until([&] { return missing().empty(); });
-    EXPECT_EQ(missing(), "");
-    EXPECT_TRUE(info_has("Collected Data Points: 1"));
-    EXPECT_TRUE(info_has("Duration: 0 Days 0 hours 1 minutes"));
-    EXPECT_TRUE(size_message_armed());
-    EXPECT_FALSE(storage_consumption_log_message(nullptr));
-    EXPECT_EQ(log.count("System monitoring session is consuming "), 1u);
-    EXPECT_TRUE(log.has(LOG_INFO, " B on SD_DISK"));
-
-    // An odd tick collects nothing; the duration still grows.
-    std::string load_csv = session.session_path + "/system_monitoring/monitoring_load/load.csv";
-    std::string load_before = read_file(load_csv).value_or("");
+    // A script still running at the next tick would be skipped then.
+    ASSERT_TRUE(wait_until([&] { return !scripts_running(); }));
+    expect_size_message("SD_DISK");
     tick(1);
-    EXPECT_EQ(read_file(load_csv), load_before);
-    EXPECT_TRUE(info_has("Duration: 0 Days 0 hours 2 minutes"));
-    tick(2);
-    EXPECT_TRUE(info_has("Collected Data Points: 2"));
-    EXPECT_NE(read_file(load_csv), load_before);
-
-    // Full: the session ends in this tick, without a duration update, and is packed.
-    set_usage(90);
-    tick(4);
-    EXPECT_TRUE(log.has(LOG_WARNING,
-                        "Secondary storage is running out of free space. "
-                        "Deactivating monitoring session."));
-    EXPECT_FALSE(fs::exists(dev.path(std::string(device::kStateFile))));
-    EXPECT_TRUE(info_has("Duration: 0 Days 0 hours 3 minutes"));
-    ASSERT_TRUE(wait_until([&] { return !is_zipping_session(session.session_path); }));
-    EXPECT_EQ(unzip_list(session.session_path + ".zip").count("20240307_14_05_09/.signature"), 1u);
-}
-
-TEST_F(Tick, LostEdgeStorageSuspendsCollectionAndIsReportedOncePerLoss) {
-    bus.start("norv_storage", storages("Removed"));
-    session = lay_down_session(dev, dev.path("/var/spool/storage/SD_DISK/Kelvane/"), "SD_DISK");
-    dev.write("/proc/meminfo", "MemFree: 1 kB\n");
-    for (unsigned long t = 0; t < 3; ++t) {
-        tick(t * 2);
+    ASSERT_TRUE(bus.configure("norv_storage", test_data("tick/storage_removed.json")));
+    for (unsigned long t : {2, 3, 4}) {
+        tick(t);
     }
-    EXPECT_EQ(log.count(kLost), 1u);
-    EXPECT_TRUE(log.has(LOG_ERR, "(kelvane_daemon:"));
+    EXPECT_EQ(log.count("Lost connection to edge storage location, no data can be saved."), 1u);
+    EXPECT_TRUE(log.has(LOG_ERR, "errno: None) Lost connection to edge storage location"));
     EXPECT_EQ(connection_lost_count, 3u);
-    // Tick 0 arms no size message while the storage is unusable.
-    EXPECT_FALSE(size_message_armed());
-    EXPECT_TRUE(files_below(session.session_path + "/system_monitoring").empty());
-    EXPECT_TRUE(info_has("Duration: 0 Days 0 hours 3 minutes"));
-
-    ASSERT_TRUE(bus.configure("norv_storage", storages("OK")));
+    ASSERT_TRUE(bus.configure("norv_storage", test_data("tick/storage_ok.json")));
     connection_lost_count = 1501;
-    tick(7);
+    tick(5);
     EXPECT_TRUE(log.has(LOG_INFO,
                         "Connection to edge storage location re-established, "
                         "connection was lost since 1 days 1 hours 1 minutes. Continuing "
                         "system monitoring session."));
     EXPECT_EQ(connection_lost_count, 0u);
-    ASSERT_TRUE(bus.configure("norv_storage", storages("Removed")));
-    tick(9);
-    EXPECT_EQ(log.count(kLost), 2u);
+    tick(6);
+    const std::vector<std::string> expected = str_lines(test_data("tick/edge_files.txt"));
+    wait_until([&] { return !scripts_running() && listing() == expected; });
+    EXPECT_EQ(listing(), expected);
+
+    // Full: the session ends in this tick, without a duration update, and is packed.
+    set_usage(90);
+    tick(8);
+    EXPECT_TRUE(log.has(LOG_WARNING,
+                        "Secondary storage is running out of free space. "
+                        "Deactivating monitoring session."));
+    EXPECT_FALSE(fs::exists(dev.path(std::string(device::kStateFile))));
+    EXPECT_TRUE(read_file(session.session_path + "/Session_Information.txt")
+                    .value_or("")
+                    .starts_with(test_data("tick/edge_info.txt")));
+    ASSERT_TRUE(wait_until([&] { return !is_zipping_session(session.session_path); }));
+    EXPECT_EQ(unzip_list(session.session_path + ".zip").count("20240307_14_05_09/.signature"), 1u);
 }
 
 TEST_F(Tick, InternalSessionTakesOnlySnapshotsEverySixHoursAndReportsItsSize) {
     lay_down_device(std::nullopt);
+    const std::vector<std::string> laid = listing();
     tick(2);
-    EXPECT_TRUE(files_below(session.session_path + "/system_monitoring").empty());
-    EXPECT_FALSE(size_message_armed());
+    EXPECT_FALSE(g_main_context_find_source_by_user_data(nullptr, nullptr));
     tick(120);
-    EXPECT_TRUE(files_below(session.session_path + "/system_monitoring").empty());
-    EXPECT_TRUE(size_message_armed());
+    EXPECT_EQ(listing(), laid);
+    expect_size_message("Internal Storage");
     tick(360);
-    EXPECT_FALSE(files_below(session.session_path + "/system_monitoring/monitoring_basic").empty());
-    EXPECT_FALSE(files_below(session.session_path + "/system_monitoring/monitoring_onvif").empty());
-    EXPECT_TRUE(info_has("Duration: 0 Days 0 hours 3 minutes"));
-    EXPECT_FALSE(storage_consumption_log_message(nullptr));
-    EXPECT_TRUE(log.has(LOG_INFO, "System monitoring session is consuming " +
-                                      std::to_string(get_dir_size_bytes(session.session_path)) +
-                                      " B on Internal Storage"));
+    EXPECT_EQ(listing(), str_lines(test_data("tick/internal_files.txt")));
+    EXPECT_EQ(read_file(session.session_path + "/Session_Information.txt"),
+              test_data("tick/internal_info.txt"));
 }
 
-// tests/data/tick/given_times.txt: the minute, then the resets expected in it.
-TEST_F(Tick, GivenTimesResetOncePerMinuteWhileNoIntervalIsSet) {
-    scheduled_tasks_count = 2;
-    ptz_test_flag = 0;
-    ptz_test_given_times_set("08:00,20:00,8:01,08:02 ,08:03,08:03");
-    std::ifstream table(kData + "given_times.txt");
-    int expected = 0, resets_now;
-    for (std::string now; table >> now >> resets_now;) {
-        log.clear();
-        scheduled_tasks_run(now);
-        expected += resets_now;
-        EXPECT_EQ(resets(), expected) << now;
-        EXPECT_EQ(log.count("Automatic PTZ Test"), static_cast<size_t>(resets_now)) << now;
-    }
-    EXPECT_EQ(expected, 4);
-    ptz_test_interval_set(5);
-    scheduled_tasks_run("20:00");
-    EXPECT_EQ(resets(), expected);
-}
-
+// tests/data/tick/start.txt: each start ("$ arguments <<< standard input"), then what it
+// printed and its exit status.
 TEST(DaemonStart, ExitsOnBadArgumentsOrNoPasswordElseRunsUntilKilled) {
-    const std::string usage =
-        "Usage: " KELVANE_DAEMON_PATH " <serial_number> <full_name> <prod_type> <fremo_user>\n";
-    for (auto [args, input, err] : {std::tuple{"a b c", "pw\n", usage},
-                                    {"a b c d e", "pw\n", usage},
-                                    {"s n t u", "", std::string()}}) {
-        EXPECT_EQ(run_daemon(args, input, "60"), std::pair(1, err)) << args;
+    std::string expected = test_data("tick/start.txt"), transcript;
+    for (const std::string& line : str_lines(expected)) {
+        if (line.starts_with("$ ")) {
+            size_t input = line.find(" <<< ");
+            transcript +=
+                line + "\n" + run_daemon(line.substr(2, input - 2), line.substr(input + 5));
+        }
     }
-    EXPECT_EQ(run_daemon("--help", "", "10"), std::pair(0, std::string()));
-    EXPECT_EQ(run_daemon("--version", "", "10"), std::pair(0, std::string()));
-    EXPECT_EQ(run_daemon("--help", "", "10", " 2>/dev/null").second,
-              usage +
-                  "The HTTP API password of <fremo_user> is read from the first line of "
-                  "standard input.\n");
-    EXPECT_TRUE(run_daemon("--version", "", "10", " 2>/dev/null")
-                    .second.starts_with("Kelvane version 5.0.0, compiled: "));
-    EXPECT_EQ(run_daemon("s n t u", "secret\n", "1").first, 124);
+    expected = std::regex_replace(expected, std::regex("@DAEMON@"), KELVANE_DAEMON_PATH);
+    EXPECT_EQ(transcript, std::regex_replace(expected, std::regex("@VERSION@"), version_line()));
+    EXPECT_TRUE(std::regex_match(
+        version_line(),
+        std::regex(R"(Kelvane version 5\.0\.0, compiled: [A-Z][a-z]{2} [ 1-3]\d \d{4} [\d:]{8})")));
+    EXPECT_TRUE(run_daemon("s n t u", "secret\\n", "1").starts_with("exit 124\n"));
 }
 
 TEST(DaemonStart, RestoredSessionIsReportedBeforeADebugVersionLine) {
@@ -308,15 +260,9 @@ TEST(DaemonStart, RestoredSessionIsReportedBeforeADebugVersionLine) {
     log_version(restore_session());
     lay_down_session(dev, dev.root() + "/storage/", "SD_DISK");
     log_version(restore_session());
-    ASSERT_EQ(log.entries().size(), 3u);
-    std::string version = log.entries()[0].second;
-    EXPECT_TRUE(std::regex_match(
-        version,
-        std::regex(R"(Kelvane version 5\.0\.0, compiled: [A-Z][a-z]{2} [ 1-3]\d \d{4} [\d:]{8})")));
-    EXPECT_EQ(
-        log.entries(),
-        (std::vector<std::pair<int, std::string>>{
-            {LOG_INFO, version},
-            {LOG_INFO, "Continuing System Monitoring Session. Device was rebooted or lost power."},
-            {LOG_DEBUG, version}}));
+    const std::string version = version_line();
+    EXPECT_EQ(take_log(log), "6 " + version +
+                                 "\n6 Continuing System Monitoring Session. Device was rebooted or "
+                                 "lost power.\n7 " +
+                                 version + "\n");
 }

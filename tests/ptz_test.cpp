@@ -4,51 +4,39 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "lib/sysutil.hpp"
 #include "support/bus.hpp"
 #include "support/log_capture.hpp"
+#include "support/process.hpp"
 
-TEST(Ptz, NameTableHoldsTheAnnouncedNumberOfNamesAtMost) {
-    using T = std::optional<ptz_name_table>;
-    const std::string x254(254, 'x');
-    const std::pair<std::string, T> cases[] = {
-        {"(uint32 3, ['Home', 'Door', 'Parking'])\n",
-         ptz_name_table{3, {"Home", "Door", "Parking"}}},
-        {"(uint32 0, @as [])\n", std::nullopt},
-        {"(uint32\n 3, ['a'])", std::nullopt},
-        {"(uint32 3, ['" + x254 + "xy', ''])", ptz_name_table{3, {x254 + "x", ""}}},
-        {"(uint32 1, ['" + x254 + "\xC3\xA9'])", ptz_name_table{1, {x254}}},
-        {R"((uint32 3, ["Bob's", "say \"hi\" it's", 'a\\b\tc', 'more']))",
-         ptz_name_table{3, {"Bob's", "say \"hi\" it's", "a\\b\\tc"}}},
-    };
-    for (const auto& [reply, expected] : cases) {
-        EXPECT_EQ(ptz_parse_name_table(reply), expected) << reply;
+// tests/data/ptz/cases.txt, one case a line: "names" (a reply to GetPresets) or "signal" (a line
+// of the monitor), the text, then the table or the movement made of it; tab-separated.
+TEST(Ptz, NameTablesAndSignalLinesAsCaptured) {
+    std::ifstream in(KELVANE_SOURCE_DIR "/tests/data/ptz/cases.txt");
+    int cases = 0;
+    for (std::string kind, text, expected;
+         std::getline(in, kind, '\t') && std::getline(in, text, '\t') && std::getline(in, expected);
+         ++cases) {
+        std::string made = "none";
+        if (kind == "names") {
+            if (auto table = ptz_parse_name_table(text)) {
+                made = std::to_string(table->length);
+                for (const std::string& name : table->names) {
+                    made += "|" + name;
+                }
+            }
+        } else if (auto movement = ptz_parse_signal_line(text)) {
+            made = str_printf("%d %lu", movement->stat, movement->nname);
+        }
+        EXPECT_EQ(made, expected) << text;
     }
+    EXPECT_EQ(cases, 11);
+    // The count comes from the first line alone.
+    EXPECT_EQ(ptz_parse_name_table("(uint32\n 3, ['a'])"), std::nullopt);
     EXPECT_EQ(ptz_preset_name(ptz_name_table{3, {"Home"}}, 2), nullptr);
-}
-
-TEST(Ptz, SignalLineGivesStatusDigitAndPresetNumber) {
-    auto line = [](const std::string& properties) {
-        return "/com/norv/Ptz1/Channel/1: org.freedesktop.DBus.Properties.PropertiesChanged "
-               "('com.norv.Ptz1.Channel', {" +
-               properties + "}, @as [])";
-    };
-    const std::pair<std::string, std::optional<ptz_movement>> cases[] = {
-        {line("'PresetStatus': <(uint32 2, uint32 3)>"), ptz_movement{2, 3}},
-        {line("'PresetStatus': <(uint32 1, uint32 10)>"), ptz_movement{1, 10}},
-        {line("'PresetStatus': <(uint32 12, uint32 1234567)>"), ptz_movement{1, 123456}},
-        {line("'N': <'" + std::string(2000, 'n') + "'>, 'PresetStatus': <(uint32 x, uint32 ab)>"),
-         ptz_movement{0, 0}},
-        {line("'Zoom': <uint32 4>"), std::nullopt},
-        {"/com/norv/Ptz1/Channel/1: com.norv.Ptz1.Channel.Moved ({'PresetStatus': <(uint32 2, "
-         "uint32 3)>},)",
-         std::nullopt},
-    };
-    for (const auto& [text, expected] : cases) {
-        EXPECT_EQ(ptz_parse_signal_line(text), expected) << text;
-    }
 }
 
 TEST(Ptz, TrackerLogsMovementsByNameAndRestartsWhenTheMonitorDies) {
@@ -69,11 +57,10 @@ TEST(Ptz, TrackerLogsMovementsByNameAndRestartsWhenTheMonitorDies) {
     };
     // Emits until the tracker logs `text`, since its monitor may not listen yet.
     auto emit_until = [&](const std::string& args, const std::string& text) {
-        for (int i = 0; i < 400 && !log.has(LOG_INFO, "Preset Movement: Preset " + text); ++i) {
+        return wait_until([&] {
             call("EmitPresetStatus " + args);
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return log.has(LOG_INFO, "Preset Movement: Preset " + text);
+            return log.has(LOG_INFO, "Preset Movement: Preset " + text);
+        });
     };
     // Our grandchild: sh runs it for the tracker.
     auto kill_monitor = [] {

@@ -29,11 +29,10 @@ std::string constant(const std::string& name, const std::string& key) {
 
 PrivateBus::PrivateBus() : dir_((fs::temp_directory_path() / "kelvane-bus-XXXXXX").string()) {
     EXPECT_NE(mkdtemp(dir_.data()), nullptr);
-    std::string conf = read_file(KELVANE_SOURCE_DIR "/tests/data/bus/system.conf").value_or("");
-    write_file(dir_ + "/bus.conf", std::regex_replace(conf, std::regex("@DIR@"), dir_));
-    daemon_pid_ = spawn({"/usr/bin/dbus-daemon", "--config-file=" + dir_ + "/bus.conf", "--nofork",
-                         "--print-address=1"},
-                        &address_);
+    daemon_pid_ = spawn(
+        {"/usr/bin/dbus-daemon", "--config-file=" KELVANE_SOURCE_DIR "/tests/data/bus/system.conf",
+         "--address=unix:path=" + dir_ + "/socket", "--nofork", "--print-address=1"},
+        &address_);
     if (address_.empty()) {
         ADD_FAILURE() << "could not start dbus-daemon";
         return;

@@ -6,9 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <thread>
+
+#include "lib/fileutil.hpp"
 
 pid_t spawn(const std::vector<std::string>& args, std::string* first_line) {
     // Everything the child needs is ready before fork: it may only make plain system calls.
@@ -36,18 +37,11 @@ pid_t spawn(const std::vector<std::string>& args, std::string* first_line) {
     }
     if (first_line != nullptr) {
         close(out[1]);
+        File reader(fdopen(out[0], "r"));
         first_line->clear();
-        for (char c;;) {
-            ssize_t n = read(out[0], &c, 1);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n != 1 || c == '\n') {
-                break;
-            }
-            *first_line += c;
+        if (reader) {
+            file_read_line(reader.get(), *first_line);
         }
-        close(out[0]);
     }
     return pid;
 }
