@@ -1,7 +1,14 @@
-// Every parser of device output against captured text: tests/data/parsers/<parser>.txt holds the
-// cases, "<<< argument" then the input, ">>>" then the expected rendering (and what was logged).
+// Captured device output against what is made of it. tests/data/parsers/<parser>.txt: each
+// parser's cases, "<<< argument", the input, ">>>", the expected rendering and what was logged.
+// tests/data/collectors/<collector>[-<case>]/: input/ is laid below the device root, expected/
+// holds the files the collector leaves in the session's system_monitoring folder after two runs
+// (time stamps as "T") and expected/log what it logged (device paths as on the device). Beside
+// them, bus/<mock>.json starts that mock on the device's bus, http/<name> is served as
+// "/norv-cgi/<name>", and top stands in for top, "@PID@" in it and in the log being this process.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -16,8 +23,14 @@
 #include "lib/session_globals.hpp"
 #include "lib/storage_investigator.hpp"
 #include "lib/strutil.hpp"
+#include "lib/timeseries.hpp"
+#include "support/bus.hpp"
+#include "support/busybox_path.hpp"
 #include "support/device_root.hpp"
+#include "support/http_server.hpp"
 #include "support/log_capture.hpp"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -70,23 +83,6 @@ Parser each_line(F parse) {
     };
 }
 
-std::string render_storages(const std::string&, const std::string& input) {
-    std::optional<StorageList> storages = storage_reply_parse(str_lines(input));
-    std::string out = storages ? "" : "rejected\n";
-    for (const StorageInfo& s : storages.value_or(StorageList())) {
-        std::string flags;
-        for (bool f : {s.disruption, s.available, s.removed, s.locked, s.full, s.read_only,
-                       s.exiting, s.recording, s.recipient, s.read_write_failure,
-                       s.encryptionenabled, s.diskencrypted}) {
-            flags += f ? '1' : '0';
-        }
-        out += show(std::tuple(s.disk_id, s.friendly_name, s.mount_point, s.status, s.disk_type,
-                               flags, s.malformed, is_storage_ok(s))) +
-               "\n";
-    }
-    return out;
-}
-
 const std::map<std::string, Parser>& parsers() {
     static const std::map<std::string, Parser> table = {
         {"session_state", whole([](std::string_view text) {
@@ -102,7 +98,20 @@ const std::map<std::string, Parser>& parsers() {
          })},
         {"du", whole(du_parse_bytes)},
         {"ps_grep", whole(lines_include)},
-        {"storage_reply", render_storages},
+        {"storage_reply",
+         [](const std::string&, const std::string& input) {
+             std::optional<StorageList> storages = storage_reply_parse(str_lines(input));
+             std::string out = storages ? "" : "rejected\n";
+             for (const StorageInfo& s : storages.value_or(StorageList())) {
+                 out += show(std::tuple(s.disk_id, s.friendly_name, s.mount_point, s.status,
+                                        s.disk_type, s.disruption, s.available, s.removed, s.locked,
+                                        s.full, s.read_only, s.exiting, s.recording, s.recipient,
+                                        s.read_write_failure, s.encryptionenabled, s.diskencrypted,
+                                        s.malformed, is_storage_ok(s))) +
+                        "\n";
+             }
+             return out;
+         }},
         {"dbus_members",
          [](const std::string&, const std::string& input) {
              std::string out;
@@ -135,10 +144,9 @@ const std::map<std::string, Parser>& parsers() {
          })},
         {"ptz_test_settings",
          [](const std::string& arg, const std::string& input) {
-             DeviceRoot dev;
              bool interval = arg == "interval";
-             dev.write(
-                 std::string(interval ? device::kPtzTestIntervalFile : device::kPtzTestTimesFile),
+             write_file(
+                 device::path(interval ? device::kPtzTestIntervalFile : device::kPtzTestTimesFile),
                  input);
              return (interval ? show(ptz_test_interval_get()) : show(ptz_test_given_times_get())) +
                     "\n";
@@ -153,41 +161,29 @@ const std::map<std::string, Parser>& parsers() {
              size_t bar = line.find('|');
              return camera_has_ptz(line.substr(0, bar).c_str(), line.substr(bar + 1).c_str());
          })},
-        {"monitory_dir",
-         [](const std::string&, const std::string& input) {
-             // "d <path>" is made before it is checked; "- <path>" is not.
-             DeviceRoot dev;
-             std::string out;
-             for (const std::string& line : str_lines(input)) {
-                 if (line[0] == 'd') {
-                     make_dirs(dev.root() + line.substr(2));
-                 }
-                 out += show(is_monitory_dir((dev.root() + line.substr(2)).c_str())) + "\n";
+        {"monitory_dir", each_line([](const std::string& line) {
+             std::string path = device::path(line.substr(2));
+             if (line[0] == 'd') {
+                 make_dirs(path);
              }
-             return out;
-         }},
+             return is_monitory_dir(path.c_str());
+         })},
         {"suffix_bytes",
          each_line([](const std::string& line) { return suffix_bytes(std::stoll(line)); })},
     };
     return table;
 }
 
-// C escapes, so that the data files can hold any byte: \t \r \n \0 \xHH \\, and a final \c
-// for a missing line feed.
+// "\xHH" stands for any byte, so that the data files can hold it; a final "\c" leaves out the
+// line feed.
 std::string unescape(const std::string& text) {
-    static const std::string kNames = "trn0", kBytes("\t\r\n\0", 4);
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
+        if (text.compare(i, 2, "\\x") == 0 && i + 4 <= text.size()) {
+            out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
             out += text[i];
-            continue;
-        }
-        char c = text[++i];
-        if (c == 'x') {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else if (c != 'c') {
-            out += kNames.find(c) == std::string::npos ? c : kBytes[kNames.find(c)];
         }
     }
     return out;
@@ -200,8 +196,7 @@ struct Case {
 
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(KELVANE_SOURCE_DIR "/tests/data/parsers")) {
+    for (const auto& entry : fs::directory_iterator(KELVANE_SOURCE_DIR "/tests/data/parsers")) {
         std::string name = entry.path().stem().string();
         Lines lines = str_lines(read_file(entry.path()).value_or(""));
         std::string* text = nullptr;  // the input or expected text of the case read last
@@ -213,34 +208,116 @@ std::vector<Case> load_cases() {
             } else if (line == ">>>" && text != nullptr) {
                 text = &cases.back().expected;
             } else if (text != nullptr) {
-                *text += unescape(line) + (line.ends_with("\\c") ? "" : "\n");
+                bool cut = line.ends_with("\\c");
+                *text += unescape(cut ? line.substr(0, line.size() - 2) : line + "\n");
             }
         }
     }
     return cases;
 }
 
-class Parsers : public ::testing::TestWithParam<Case> {};
+// What was logged, a line each, with source line numbers as N and the device root left out.
+std::string logged(const LogCapture& log, const DeviceRoot& dev) {
+    static const std::regex line_number(R"((\([a-z_/]+:|FAILED |parsing: )\d+)");
+    std::string out;
+    for (const auto& [level, text] : log.entries()) {
+        std::string masked = std::regex_replace(text, line_number, "$1N");
+        out += std::to_string(level) + " " +
+               std::regex_replace(masked, std::regex(dev.root()), "") + "\n";
+    }
+    return out;
+}
+
+const std::string kData = std::string(KELVANE_SOURCE_DIR) + "/tests/data/collectors";
+
+// Start-up, then a sample, as the daemon does them.
+void store_environment(const std::string& session) {
+    number_of_heaters = number_of_fans = 1;  // kept when the controller can't count them
+    init_environment_monitor_settings("root", "pass");
+    std::string folder = monitoring_folder(session, "monitoring_environment");
+    store_temperatures_celsius(folder);
+    store_heater_status(folder);
+    store_fan_status(folder);
+}
+
+const std::map<std::string, std::function<void(const std::string&)>> kCollectors = {
+    {"meminfo", store_proc_meminfo},
+    {"buddyinfo", create_buddyinfo_snapshot},
+    {"pagefaults", create_pagefault_snapshot},
+    {"net_dev", store_proc_net_dev},
+    {"radar", store_radar_data},
+    {"environment", store_environment},
+    {"self",
+     [](const std::string& session) {
+         store_self_monitoring(monitoring_folder(session, "monitoring_self"));
+     }},
+};
+
+// Every file below `dir` by relative path, with its time stamps masked.
+std::map<std::string, std::string> files_below(const std::string& dir) {
+    std::map<std::string, std::string> files;
+    std::error_code missing;  // a folder that isn't there has no files
+    for (const auto& entry : fs::recursive_directory_iterator(dir, missing)) {
+        if (entry.is_regular_file()) {
+            files[fs::relative(entry.path(), dir).string()] = read_stamped(entry.path());
+        }
+    }
+    return files;
+}
+
+// "<collector>-<case>" is another case of the same collector.
+void check_case(const std::string& name) {
+    const std::string data = kData + "/" + name;
+    DeviceRoot dev;
+    PrivateBus bus;
+    BusyBoxPath tools;
+    LogCapture log;
+    dev.link("/usr/bin/curl", "/usr/bin/curl");
+    std::error_code missing;  // not every case has input
+    fs::copy(data + "/input", dev.root(), fs::copy_options::recursive, missing);
+    for (const auto& [mock, parameters] : files_below(data + "/bus")) {
+        bus.start(fs::path(mock).stem(), parameters);
+    }
+    std::optional<HttpServer> http;
+    for (const auto& [page, body] : files_below(data + "/http")) {
+        (http ? *http : http.emplace("root", "pass")).serve(page, body);
+    }
+    const std::string pid = std::to_string(getpid());
+    std::optional<std::string> top = read_file(data + "/top");
+    if (top) {
+        write_file(tools.dir() + "/top", std::regex_replace(*top, std::regex("@PID@"), pid));
+        fs::permissions(tools.dir() + "/top", fs::perms::owner_all);
+    }
+    std::string session = lay_down_session(dev, dev.root() + "/storage/", "SD_DISK").session_path;
+    network_bandwidth = {};
+    for (int run = 0; run < 2; ++run) {
+        errno = 0;
+        kCollectors.at(name.substr(0, name.find('-')))(session);
+    }
+    std::map<std::string, std::string> expected = files_below(data + "/expected");
+    std::string log_text = logged(log, dev);
+    if (top) {
+        log_text = std::regex_replace(log_text, std::regex("\\b" + pid + "\\b"), "@PID@");
+    }
+    EXPECT_EQ(log_text, expected["log"]) << name;
+    expected.erase("log");
+    EXPECT_EQ(files_below(session + "/system_monitoring"), expected) << name;
+}
 
 }  // namespace
 
-TEST_P(Parsers, CapturedTextGivesTheExpectedValue) {
-    const Case& c = GetParam();
-    ASSERT_TRUE(parsers().count(c.parser)) << c.parser;
-    LogCapture log;
-    errno = 0;
-    std::string out = parsers().at(c.parser)(c.arg, c.input);
-    // Source lines change with every edit.
-    static const std::regex line_number(R"((\([a-z_/]+:|FAILED )\d+)");
-    for (const auto& [level, text] : log.entries()) {
-        out += "log " + std::to_string(level) + " " + std::regex_replace(text, line_number, "$1N") +
-               "\n";
+TEST(Parsers, CapturedTextGivesTheExpectedValue) {
+    for (const Case& c : load_cases()) {
+        DeviceRoot dev;
+        LogCapture log;
+        errno = 0;
+        std::string out = parsers().at(c.parser)(c.arg, c.input);
+        EXPECT_EQ(out + logged(log, dev), c.expected) << c.parser << ".txt:" << c.line;
     }
-    EXPECT_EQ(out, c.expected) << c.parser << ".txt:" << c.line;
 }
 
-INSTANTIATE_TEST_SUITE_P(Data, Parsers, ::testing::ValuesIn(load_cases()),
-                         [](const auto& param_info) {
-                             return param_info.param.parser + "_" +
-                                    std::to_string(param_info.param.line);
-                         });
+TEST(Collectors, LeaveTheExpectedFiles) {
+    for (const auto& entry : fs::directory_iterator(kData)) {
+        check_case(entry.path().filename().string());
+    }
+}

@@ -2,26 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "support/bus.hpp"
 #include "support/log_capture.hpp"
 
-namespace {
-
-// One storage of the mock's reply, available when its status is "OK".
-std::string storage(const std::string& id, const std::string& status,
-                    const std::string& name = "SD card") {
-    std::string flags = status == "OK" ? "false,true" : "false,false";
-    for (int i = 0; i < 10; ++i) {
-        flags += ",false";
-    }
-    return "[" + json_string(id) + "," + json_string(name) + R"(,"/var/spool/storage/x",)" +
-           json_string(status) + ",1," + flags + "]";
-}
-
-}  // namespace
-
-// A storage missing from the reply neither reports the loss nor rearms the report; of two
-// storages with one id the later counts; line breaks and quotes in strings move no member.
+// tests/data/storage_investigator/replies.txt: for each reply of the storage service in turn,
+// whether SD_DISK is ok and how many losses were reported so far. A storage missing from the
+// reply neither reports the loss nor rearms the report; of two storages with one id the later
+// counts; line breaks and quotes in strings move no member.
 TEST(Storage, LossIsReportedOnceUntilTheStorageIsOkAgain) {
     PrivateBus bus;
     LogCapture log;
@@ -31,27 +20,18 @@ TEST(Storage, LossIsReportedOnceUntilTheStorageIsOkAgain) {
                         "--reply-timeout=6000 --dest=com.norv.Storage --type=method_call "
                         "/com/norv/Storage com.norv.Storage.GetAllStoragesInfo"));
     EXPECT_EQ(log.entries().size(), 2u);
-    const std::string card = storage("SD_DISK", "OK"), share = storage("NAS\"1", "OK", "a\"b");
-    const std::string lost = storage("SD_DISK", "disconnected", "SD card\nOK\n1\n");
-    const struct {
-        std::string reply;
-        bool ok;
-        size_t losses;
-    } checks[] = {{card, true, 0},
-                  {lost, false, 1},
-                  {lost, false, 1},
-                  {lost + "," + card, true, 1},
-                  {lost, false, 2},
-                  {share, false, 2},
-                  {share + "," + card + "," + lost, false, 2}};
     ASSERT_TRUE(bus.start("norv_storage"));
-    for (const auto& [reply, ok, losses] : checks) {
-        ASSERT_TRUE(bus.configure("norv_storage", "{\"storages\":[" + reply + "]}"));
+    std::ifstream replies(KELVANE_SOURCE_DIR "/tests/data/storage_investigator/replies.txt");
+    bool ok = false;
+    size_t losses = 0;
+    for (std::string reply; replies >> ok >> losses && std::getline(replies, reply);) {
+        ASSERT_TRUE(bus.configure("norv_storage", "{\"storages\":" + reply + "}"));
         EXPECT_EQ(determine_if_this_storage_is_ok("SD_DISK"), ok) << reply;
         EXPECT_EQ(log.count("Lost connection to storage location: SD_DISK, no data can be saved."),
                   losses)
             << reply;
     }
+    EXPECT_TRUE(replies.eof());
     EXPECT_TRUE(log.has(LOG_ERR, ") Failed to find storage: SD_DISK"));
     EXPECT_TRUE(log.has(LOG_DEBUG,
                         "determine_if_this_storage_is_ok [SD_DISK] STATUS: "
