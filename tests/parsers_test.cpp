@@ -71,15 +71,21 @@ Parser whole(F parse) {
     };
 }
 
+// One line for each item, as `show` writes what `fn` makes of it.
+template <typename R, typename F>
+std::string rows(const R& items, F fn) {
+    std::string out;
+    for (const auto& item : items) {
+        out += show(fn(item)) + "\n";
+    }
+    return out;
+}
+
 // A parser of one line, one result line for each input line.
 template <typename F>
 Parser each_line(F parse) {
     return [parse](const std::string&, const std::string& input) {
-        std::string out;
-        for (const std::string& line : str_lines(input)) {
-            out += show(parse(line)) + "\n";
-        }
-        return out;
+        return rows(str_lines(input), parse);
     };
 }
 
@@ -101,26 +107,21 @@ const std::map<std::string, Parser>& parsers() {
         {"storage_reply",
          [](const std::string&, const std::string& input) {
              std::optional<StorageList> storages = storage_reply_parse(str_lines(input));
-             std::string out = storages ? "" : "rejected\n";
-             for (const StorageInfo& s : storages.value_or(StorageList())) {
-                 out += show(std::tuple(s.disk_id, s.friendly_name, s.mount_point, s.status,
-                                        s.disk_type, s.disruption, s.available, s.removed, s.locked,
-                                        s.full, s.read_only, s.exiting, s.recording, s.recipient,
-                                        s.read_write_failure, s.encryptionenabled, s.diskencrypted,
-                                        s.malformed, is_storage_ok(s))) +
-                        "\n";
-             }
-             return out;
+             return (storages ? "" : "rejected\n") +
+                    rows(storages.value_or(StorageList()), [](const StorageInfo& s) {
+                        return std::tuple(s.disk_id, s.friendly_name, s.mount_point, s.status,
+                                          s.disk_type, s.disruption, s.available, s.removed,
+                                          s.locked, s.full, s.read_only, s.exiting, s.recording,
+                                          s.recipient, s.read_write_failure, s.encryptionenabled,
+                                          s.diskencrypted, s.malformed, is_storage_ok(s));
+                    });
          }},
         {"dbus_members",
          [](const std::string&, const std::string& input) {
-             std::string out;
-             for (const DbusMember& m : dbus_reply_members(str_lines(input))) {
-                 out += show(std::tuple(m.indent, m.type, m.value, dbus_parse_int32(m.text),
-                                        dbus_parse_boolean(m.text))) +
-                        "\n";
-             }
-             return out;
+             return rows(dbus_reply_members(str_lines(input)), [](const DbusMember& m) {
+                 return std::tuple(m.indent, m.type, m.value, dbus_parse_int32(m.text),
+                                   dbus_parse_boolean(m.text));
+             });
          }},
         {"meminfo_line", each_line(parse_meminfo_line)},
         {"load_average", each_line(parse_load_average)},
