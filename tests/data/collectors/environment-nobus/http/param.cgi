@@ -1,0 +1,1 @@
+root.TemperatureControl.Sensor.S0.Name=Main
