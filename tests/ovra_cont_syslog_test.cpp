@@ -11,15 +11,12 @@
 #include "support/process.hpp"
 #include "support/transcript.hpp"
 
-namespace fs = std::filesystem;
-
 TEST(ContSyslog, CapturesMergesOnResumeAndRefusesWhatIsUnsafe) {
     DeviceRoot dev;
     LogCapture log;
     dev.link("/usr/bin/tail", "/usr/bin/tail");
-    dev.write("/var/log/error.log", "delta error before\n");
-    dev.write("/var/log/warning.log", "echo warning before\n");
-    dev.write("/var/log/info.log", "");
+    std::filesystem::copy(KELVANE_TEST_DATA "ovra_cont_syslog/device", dev.root(),
+                          std::filesystem::copy_options::recursive);
     make_dirs(dev.path("/capture dir"));
     const std::string capture = dev.path("/capture dir/sys\"log $HOME `x`.txt");
     // Appends `line` to a log; true when the capture then reads `expected`.
@@ -44,16 +41,14 @@ TEST(ContSyslog, CapturesMergesOnResumeAndRefusesWhatIsUnsafe) {
     // Missed while stopped, or already captured: each line once, in sorted order.
     std::ofstream(dev.path("/var/log/info.log"), std::ios::app) << "foxtrot missed\n";
     pid = ovra_cont_syslog_resume(capture.c_str());
-    const std::string merged =
-        "alpha error\nbravo\ncharlie info\ndelta error before\n"
-        "echo warning before\nfoxtrot missed\n";
+    const std::string merged = test_data("ovra_cont_syslog/merged.expected");
     EXPECT_EQ(read_file(capture), merged);
     ASSERT_TRUE(following(pid));
     EXPECT_TRUE(logged("error.log", "after resume\n", merged + "after resume\n"));
     ovra_cont_syslog_stop(pid);
 
     // The child gives up by itself: had it followed the link, tail would be running.
-    fs::create_symlink(dev.path("/elsewhere"), dev.path("/capture dir/link"));
+    std::filesystem::create_symlink(dev.path("/elsewhere"), dev.path("/capture dir/link"));
     pid = ovra_cont_syslog_start(dev.path("/capture dir/link").c_str());
     std::string stat = "/proc/" + std::to_string(pid) + "/stat";
     EXPECT_TRUE(
