@@ -2,7 +2,6 @@
 // inputs): "parsers" feeds every parser of what the device's files, tools and bus services give;
 // "session_files" goes through the files of the session and the local data folder.
 #include <glib.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -83,12 +82,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Millions of inputs must not reach the system log. The files are replaced the durable way
     // (fsync), which costs little in memory.
     log_set_sink([](int, const std::string&) {});
-    std::string folder = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-    folder += "/kelvane-fuzz-XXXXXX";
-    if (target == nullptr || mkdtemp(folder.data()) == nullptr) {
+    scratch = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
+    scratch += "/kelvane-fuzz-XXXXXX";
+    if (target == nullptr || mkdtemp(scratch.data()) == nullptr) {
         std::exit(2);
     }
-    scratch = folder;
     std::atexit([] { std::filesystem::remove_all(scratch); });
     device::set_root(scratch);
     std::filesystem::create_directories(device::path(device::kLocalDataDir));
