@@ -1,11 +1,10 @@
-// libFuzzer targets for the parsers of what the device and the state file give, one per kind of
-// source, named by KELVANE_FUZZ_TARGET (scripts/fuzz lists them with their starting inputs).
+// libFuzzer targets, named by KELVANE_FUZZ_TARGET (scripts/fuzz lists them with their starting
+// inputs): "parsers" feeds every parser of what the device's files, tools and bus services give;
+// "session_files" goes through the files of the session and the local data folder.
 #include <glib.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 
 #include "kelvane_daemon.hpp"
 #include "lib/device.hpp"
@@ -24,19 +23,17 @@ namespace {
 
 std::string scratch;  // stands for the device root and a session folder
 
-void proc_files(const std::string& text, const std::vector<std::string>& lines) {
+void parsers(const std::string& text, const std::vector<std::string>& lines) {
     hashtable_key_ordering_t net{
         0, {}, "", g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free)};
     parse_proc_net_dev(text, &net);
     g_hash_table_destroy(net.map);
     parse_buddyinfo(text);
-    for (const std::string& line : lines) {
-        parse_meminfo_line(line);
-        vmstat_parse_line(line, 20);
-    }
-}
-
-void bus_replies(const std::string&, const std::vector<std::string>& lines) {
+    std::optional<std::string> bad;
+    df_parse_use_pcent(text, bad);
+    du_parse_bytes(text);
+    lines_include(text, "Kelvane");
+    ptz_parse_name_table(text);
     if (std::optional<StorageList> storages = storage_reply_parse(lines)) {
         if (const StorageInfo* s = storage_find(*storages, "SD_DISK")) {
             is_storage_ok(*s);
@@ -49,25 +46,14 @@ void bus_replies(const std::string&, const std::vector<std::string>& lines) {
     heater_reply_value(lines);
     parse_count_reply(lines);
     stream_history_cells(lines);
-}
-
-void tool_output(const std::string& text, const std::vector<std::string>& lines) {
-    std::optional<std::string> bad;
-    df_parse_use_pcent(text, bad);
-    du_parse_bytes(text);
-    lines_include(text, "Kelvane");
     std::string name;
-    for (const std::string& line : lines) {
+    for (std::string line : lines) {
+        parse_meminfo_line(line);
+        vmstat_parse_line(line, 20);
         top_line_first_number(line);
         top_line_percentages(line);
         parse_load_average(line);
         parse_sensor_name_line(line, name);
-    }
-}
-
-void ptz_and_events(const std::string& text, const std::vector<std::string>& lines) {
-    ptz_parse_name_table(text);
-    for (std::string line : lines) {
         ptz_parse_signal_line(line);
         parse_eventlistener_line(line.data());
     }
@@ -85,30 +71,22 @@ void session_files(const std::string& text, const std::vector<std::string>&) {
     update_session_duration(scratch);
 }
 
-using Target = void (*)(const std::string& text, const std::vector<std::string>& lines);
-const std::map<std::string_view, Target> kTargets = {{"proc_files", proc_files},
-                                                     {"bus_replies", bus_replies},
-                                                     {"tool_output", tool_output},
-                                                     {"session_files", session_files},
-                                                     {"ptz_and_events", ptz_and_events}};
-Target target = nullptr;
+void (*target)(const std::string& text, const std::vector<std::string>& lines) = nullptr;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const char* name = std::getenv("KELVANE_FUZZ_TARGET");
-    if (name != nullptr && kTargets.count(name) > 0) {
-        target = kTargets.at(name);
-    }
+    const char* env = std::getenv("KELVANE_FUZZ_TARGET");
+    std::string_view name = env != nullptr ? env : "";
+    target = name == "parsers" ? parsers : name == "session_files" ? session_files : nullptr;
     // Millions of inputs must not reach the system log. The files are replaced the durable way
     // (fsync), which costs little in memory.
     log_set_sink([](int, const std::string&) {});
-    std::string folder = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-    folder += "/kelvane-fuzz-XXXXXX";
-    if (target == nullptr || mkdtemp(folder.data()) == nullptr) {
+    scratch = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
+    scratch += "/kelvane-fuzz-XXXXXX";
+    if (target == nullptr || mkdtemp(scratch.data()) == nullptr) {
         std::exit(2);
     }
-    scratch = folder;
     std::atexit([] { std::filesystem::remove_all(scratch); });
     device::set_root(scratch);
     std::filesystem::create_directories(device::path(device::kLocalDataDir));

@@ -25,25 +25,22 @@ class LogCapture {
     LogCapture& operator=(const LogCapture&) = delete;
     const std::vector<std::pair<int, std::string>>& entries() const { return entries_; }
     // True when a message at `level` contains `text`.
-    bool has(int level, const std::string& text) const {
-        std::lock_guard hold(lock_);
-        return std::any_of(entries_.begin(), entries_.end(), [&](const auto& e) {
-            return e.first == level && e.second.find(text) != std::string::npos;
-        });
-    }
+    bool has(int level, const std::string& text) const { return matching(level, text) > 0; }
     // Messages containing `text`, at any level.
-    size_t count(const std::string& text) const {
-        std::lock_guard hold(lock_);
-        return static_cast<size_t>(
-            std::count_if(entries_.begin(), entries_.end(),
-                          [&](const auto& e) { return e.second.find(text) != std::string::npos; }));
-    }
+    size_t count(const std::string& text) const { return matching(-1, text); }
     void clear() {
         std::lock_guard hold(lock_);
         entries_.clear();
     }
 
   private:
+    size_t matching(int level, const std::string& text) const {
+        std::lock_guard hold(lock_);
+        return static_cast<size_t>(
+            std::count_if(entries_.begin(), entries_.end(), [&](const auto& e) {
+                return (level < 0 || e.first == level) && e.second.find(text) != std::string::npos;
+            }));
+    }
     mutable std::mutex lock_;
     std::vector<std::pair<int, std::string>> entries_;
 };
