@@ -56,10 +56,8 @@ TEST_F(Files, StreamRowsFromTheStreamerAndOneErrorForAFolderGone) {
     std::string streams = session + "/system_monitoring/monitoring_streams";
     bus.start("norv_streamer", R"({"streams": ["b:mjpeg:640x480", "a:h264"]})");
     store_video_stream_history_no_retention(session);
-    bus.stop("norv_streamer");
-    store_video_stream_history_no_retention(session);
     EXPECT_EQ(read_stamped(streams + "/stream.csv"),
-              "Date,Time,Streams\r\nT, a:h264 + b:mjpeg:640x480 \r\nT,No streams \r\n");
+              "Date,Time,Streams\r\nT, a:h264 + b:mjpeg:640x480 \r\n");
     fs::remove_all(streams);
     store_video_stream_history_no_retention(session);
     EXPECT_EQ(log.entries().size(), 1u);
@@ -91,22 +89,12 @@ TEST(NetDevBandwidth, RateOverTheIntervalAndNoRowBelowZero) {
     EXPECT_EQ(now, 1060);
 }
 
-// Copies within one second share a name: the later one is refused, never written over.
-// Interrupt readings go to an oddly named session, three seconds apart.
-TEST_F(Files, MediaConfCopiesNeverOverwriteAndInterruptsAreReadTwice) {
-    const std::string source = dev.path(std::string(device::kMediaConf));
+// Interrupt readings go to an oddly named session, three seconds apart; no media configuration, no
+// copy.
+TEST_F(Files, InterruptsAreReadTwiceAndAMissingMediaConfIsNotCopied) {
     onvif_copy_media_conf(dir);
-    EXPECT_TRUE(log.has(LOG_DEBUG, "'" + source + "' is not a file."));
-    write_file(source, "<media/>\n");
-    make_dirs(dir + "/system_monitoring/monitoring_onvif");
-    size_t runs = 0;
-    for (; runs < 100 && log.count("Could not copy '" + source) == 0; ++runs) {
-        onvif_copy_media_conf(dir);
-    }
-    auto copies = files_in(dir + "/system_monitoring/monitoring_onvif");
-    EXPECT_EQ(copies.size() + 1, runs);
-    EXPECT_EQ(copies.begin()->second, "<media/>\n");
-
+    EXPECT_TRUE(
+        log.has(LOG_DEBUG, "'" + dev.path(std::string(device::kMediaConf)) + "' is not a file."));
     const std::string table = "           CPU0\n 11:      12345  GICv3  27 Level\n";
     const std::string folder = dir + "/system_monitoring/monitoring_interrupts/";
     dev.write(std::string(device::kProcInterrupts), table);
@@ -148,11 +136,6 @@ TEST_F(Files, ARunningPackingIsNotStartedTwiceAndBadPathsAreLeftAlone) {
     end(zipping, SIGKILL);
     EXPECT_FALSE(fs::exists(session + ".zip"));
 
-    const fs::path start_dir = fs::current_path();
-    ASSERT_EQ(chdir(dev.root().c_str()), 0);
-    EXPECT_EQ(zip_session("card/20231103_10_00_02"), 1);
-    fs::current_path(start_dir);
-    EXPECT_TRUE(log.has(LOG_ERR, "Path to zip must be absolute, but got: card/20231103_10_00_02"));
     EXPECT_EQ(zip_session("/"), 1);
     EXPECT_TRUE(log.has(LOG_ERR, "Invalid path to zip: /"));
     EXPECT_FALSE(is_zipping_session("20231103_10_00_02"));
@@ -182,10 +165,7 @@ TEST_F(Files, RadarCopyTakesRegularFilesOnly) {
     ASSERT_EQ(mkfifo((source + "/radar_fifo.data").c_str(), 0600), 0);
     store_radar_data(session);
     EXPECT_EQ(files_in(monitoring_folder(session, "monitoring_radar")).size(), 1u);
-    for (const char* name : {"radar_x.data", "radar_fifo.data"}) {
-        EXPECT_TRUE(
-            log.has(LOG_DEBUG, "Not copying '" + source + "/" + name + "': not a regular file"));
-    }
+    EXPECT_EQ(log.count("': not a regular file"), 2u);
 }
 
 TEST_F(Files, ThePasswordNeverReachesTheLog) {

@@ -51,29 +51,21 @@ std::string single_quoted(const std::string& text) {
     return "'" + shell_escape_single_quoted(text) + "'";
 }
 
-class ShellScripts : public ::testing::TestWithParam<Case> {
-  protected:
-    void SetUp() override { ASSERT_EQ(chdir(dev.root().c_str()), 0); }
-    void TearDown() override {
-        fs::current_path(start_dir);
-        EXPECT_FALSE(fs::exists(dev.root() + "/pwned"));
-    }
-
-    const fs::path start_dir = fs::current_path();
-    DeviceRoot dev;
-    BusyBoxPath busybox;
-    // The scripts run in the device root, where an executed folder name would leave "pwned".
-    std::string folder = dev.root() + "/monitoring \"$(touch pwned)\" `touch pwned` $HOME";
-};
+class ShellScripts : public ::testing::TestWithParam<Case> {};
 
 }  // namespace
 
 TEST_P(ShellScripts, RefuseAMissingFolderAndWriteRowsAsTheGoldenFileHasThem) {
     const Case& c = GetParam();
+    DeviceRoot dev;
+    BusyBoxPath busybox;
+    // The scripts run in the device root, where an executed folder name would leave "pwned".
+    std::string folder = dev.root() + "/monitoring \"$(touch pwned)\" `touch pwned` $HOME";
     std::string device = c.dir + "/device";
     std::string command = c.shell + " " + single_quoted(KELVANE_SOURCE_DIR "/shell/" + c.script) +
                           " " + single_quoted(folder);
-    EXPECT_EQ(exit_status(command + " 2>/dev/null"), 1);
+    const std::string cd = "cd " + single_quoted(dev.root()) + " && ";
+    EXPECT_EQ(exit_status(cd + command + " 2>/dev/null"), 1);
     EXPECT_FALSE(fs::exists(folder));
     make_dirs(folder);
     if (std::optional<std::string> before = read_file(c.dir + "/before")) {
@@ -84,7 +76,7 @@ TEST_P(ShellScripts, RefuseAMissingFolderAndWriteRowsAsTheGoldenFileHasThem) {
             dev.link(std::string("/bin/") + tool, "/bin/busybox");
         }
     }
-    command = "PATH=" + single_quoted(dev.root() + "/bin") + ":\"$PATH\" " + command;
+    command = cd + "PATH=" + single_quoted(dev.root() + "/bin") + ":\"$PATH\" " + command;
     if (c.reads[0] != '/') {
         write_file(dev.root() + "/bin/" + c.reads, "#!/bin/sh\nexec cat " + single_quoted(device));
         fs::permissions(dev.root() + "/bin/" + c.reads, fs::perms::owner_exec,
@@ -108,6 +100,7 @@ TEST_P(ShellScripts, RefuseAMissingFolderAndWriteRowsAsTheGoldenFileHasThem) {
     ASSERT_EQ(status, 0);
     EXPECT_EQ(read_stamped(folder + "/" + c.csv),
               read_file(c.dir + "/expected").value_or("<missing>"));
+    EXPECT_FALSE(fs::exists(dev.root() + "/pwned"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Data, ShellScripts, ::testing::ValuesIn(cases()), [](const auto& test) {
