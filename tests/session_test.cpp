@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <sstream>
 
 #include "lib/device.hpp"
 #include "lib/filehandler.hpp"
@@ -101,19 +102,16 @@ TEST_F(Session, InformationRewritesEveryMatchingWholeLineAndNeverLosesTheFile) {
         update_session_duration(s);
         EXPECT_EQ(read_file(info), read_file(kData + "session_info/" + name + "expected")) << name;
     }
-    EXPECT_TRUE(log.entries().empty());
 
     // A full card: writes beyond 64 bytes fail.
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit small = {64, saved.rlim_max};
-    sighandler_t old_handler = signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small{64, saved.rlim_max};
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
     update_session_duration(s);
     setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, old_handler);
     EXPECT_EQ(read_file(info), read_file(kData + "session_info/append/expected"));
-    EXPECT_TRUE(log.has(LOG_ERR, "File too large) Could not write file '" + tmp + "'"));
     // A link planted under the temporary name is replaced, never written through.
     write_file(dev.root() + "/outside.txt", "keep me\n");
     ASSERT_EQ(symlink((dev.root() + "/outside.txt").c_str(), tmp.c_str()), 0);
@@ -122,20 +120,17 @@ TEST_F(Session, InformationRewritesEveryMatchingWholeLineAndNeverLosesTheFile) {
     EXPECT_EQ(read_file(dev.root() + "/outside.txt"), "keep me\n");
     make_dirs(tmp + "/in_the_way");
     update_session_duration(s);
-    EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + tmp + "'"));
     fs::remove_all(tmp);
     // Opens but can't be read: nothing takes its place.
     fs::remove(info);
     make_dirs(info);
     update_session_duration(s);
-    EXPECT_TRUE(log.has(LOG_ERR, "Could not read file '" + info + "', kept it as it was"));
     EXPECT_TRUE(fs::is_directory(info));
     EXPECT_FALSE(fs::exists(tmp));
     fs::remove(info);
     update_session_duration(s);
     EXPECT_FALSE(fs::exists(info));
-    EXPECT_TRUE(log.has(LOG_DEBUG,
-                        "(errno: No such file or directory) Could not open file '" + info + "'"));
+    EXPECT_EQ(log_lines(log, dev), read_file(kData + "session_info/failures.log"));
 }
 
 // An executed folder name would pack nothing; a report missed before is taken along.
@@ -156,48 +151,39 @@ TEST_F(Session, ServerReportsArePackedOnInternalStorage) {
     EXPECT_EQ(server.requests()[0].path, "/norv-cgi/serverreport.cgi");
 }
 
-// The stale archive is replaced by one of the folder, relative and without .tmp* files, holding
-// the final server report and media configuration copy (tests/data/session/archive_entries).
+// tests/data/session/<case>/: `folder` names the session folder, `before/` is laid over it and
+// `gone` lists what it lacks. After the end its information and signature files and the entries of
+// the archive that replaced a stale one (`archive`) are as the case has them, times and sizes as X.
 TEST_F(Session, EndsWithClosingLinesOnceAndOneArchiveOfTheWholeFolder) {
-    const std::string s = lay_down("20231104_10_00_01");
-    // Closing lines of an earlier end, CR LF endings and a last line without newline.
-    write_file(s + "/Session_Information.txt",
-               "Device Serial Number: ACCC8E000001\r\n"
-               "Stop Time of the session: Mon Oct 30 10:00:00 CET 2023\r\n"
-               "Session Size: 12 KiB\r\n"
-               "Duration: 0 Days 2 hours 0 minutes");
-    write_file(s + "/.signature", "Start\nEnd: Mon Oct 30 10:00:00 CET 2023\n");
-    write_file(s + "/.tmp_partial", "never archived");
-    write_file(s + "/system_monitoring/monitoring_load/.tmp.csv", "never archived");
-    write_file(s + ".zip", "stale archive");
-    end_session();
-    EXPECT_EQ(masked(read_stamped(s + "/Session_Information.txt")),
-              "Device Serial Number: ACCC8E000001\r\nDuration: 0 Days 2 hours 0 minutes\n"
-              "Stop Time of the session: X\r\nSession Size: X\r\n");
-    EXPECT_EQ(read_file(s + "/.signature"), "Start\nEnd: Mon Oct 30 10:00:00 CET 2023\n");
-    EXPECT_EQ(entries(s + ".zip"), read_file(kData + "session/archive_entries"));
+    for (const auto& entry : fs::directory_iterator(kData + "session")) {
+        const std::string c = entry.path().string() + "/";
+        const std::string s = lay_down(read_stamped(c + "folder"));
+        std::error_code none;
+        fs::copy(c + "before", s,
+                 fs::copy_options::recursive | fs::copy_options::overwrite_existing, none);
+        std::istringstream gone(read_file(c + "gone").value_or(""));
+        for (std::string name; std::getline(gone, name);) {
+            fs::remove(s + "/" + name);
+        }
+        write_file(s + ".zip", "stale archive");
+        end_session();
+        EXPECT_EQ(entries(s + ".zip"), read_file(c + "archive")) << c;
+        for (const char* name : {"Session_Information.txt", ".signature"}) {
+            EXPECT_EQ(masked(read_stamped(s + "/" + name)), read_file(c + name)) << c << name;
+        }
+    }
+    EXPECT_FALSE(fs::exists(dev.root() + "/pwned"));
 }
 
-TEST_F(Session, AnInactiveSessionIsRefusedAnOddOneEndedAndPackedNotExecutedAGoneOneEnded) {
-    std::string folder = "20231104_10_00_05 $(touch $PWNED) `touch $PWNED` \"q\"";
-    std::string s = lay_down(folder);
+TEST_F(Session, AnInactiveSessionIsRefusedAGoneOneEnded) {
+    std::string s = lay_down("20231104_10_00_07");
     monitoring_session inactive;
     inactive.session_path = s;
     deactivate_monitor_session(&inactive, "root", "pass");
     deactivate_monitor_session(nullptr, "root", "pass");
     EXPECT_EQ(log.count("Monitoring session is not activated, can not deactive."), 2u);
     EXPECT_TRUE(fs::exists(state));
-    // Its files missing: made anew.
-    fs::remove(s + "/Session_Information.txt");
-    fs::remove(s + "/.signature");
-    end_session();
-    EXPECT_EQ(masked(read_stamped(s + "/Session_Information.txt")), "Session Size: X\r\n");
-    EXPECT_EQ(masked(read_stamped(s + "/.signature")), "End: X\n");
-    EXPECT_FALSE(fs::exists(s + "/Session_Information_tmp.txt"));
-    EXPECT_EQ(unzip_list(s + ".zip").count(folder + "/.signature"), 1u);
-    EXPECT_FALSE(fs::exists(dev.root() + "/pwned"));
     // A session whose folder is gone: ended all the same, nothing to pack.
-    s = lay_down("20231104_10_00_07");
     fs::remove_all(s);
     end_session();
     EXPECT_TRUE(log.has(LOG_ERR, "Path to zip is not a directory: " + s));
