@@ -1,9 +1,8 @@
 // The package's helper scripts on captured device input, run by dash and by BusyBox sh as on the
-// camera. tests/data/shell_scripts.txt names each script, the CSV file it writes and the device
-// path it reads (or, without a slash, the tool that prints it). tests/data/<script>/<case>/ holds
-// `device` (laid over that path, or printed by the tool), optionally `before` (the CSV file as the
-// run finds it) and `running` (programs running meanwhile, one path a line), and `expected` (the
-// CSV file after one run, time stamps as T; none when no file is to be written).
+// camera. tests/data/shell_scripts.txt: each script, its CSV file and the device path it reads (no
+// slash: the tool that prints it). tests/data/<script>/<case>/: `device` (laid over that path or
+// printed by the tool), `running` (programs running meanwhile, one path a line), and `before` and
+// `expected` (the CSV file before and after one run, time stamps as T; no `expected`, no file).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
