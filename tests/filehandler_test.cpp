@@ -7,16 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "lib/device.hpp"
 #include "lib/fremo.hpp"
 #include "lib/interrupts.hpp"
-#include "lib/onvif.hpp"
-#include "lib/session_globals.hpp"
 #include "lib/sysutil.hpp"
 #include "lib/timeseries.hpp"
 #include "support/bus.hpp"
@@ -29,19 +25,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const std::string kData = KELVANE_SOURCE_DIR "/tests/data/filehandler/";
+
 // A shell that sleeps with its arguments on its command line, as a busy process shows them.
 const char* kBusy = "sleep 60 </dev/null >/dev/null 2>&1; :";
 
 class Files : public ::testing::Test {
   protected:
-    // Names in `folder` matching `pattern`, with their contents.
-    std::map<std::string, std::string> matching(const std::string& folder, const char* pattern) {
+    // The files of `folder` by name, with their contents.
+    std::map<std::string, std::string> files_in(const std::string& folder) {
         std::map<std::string, std::string> found;
         for (const auto& entry : fs::directory_iterator(folder)) {
-            std::string name = entry.path().filename().string();
-            if (std::regex_match(name, std::regex(pattern))) {
-                found[name] = read_file(entry.path()).value_or("");
-            }
+            found[entry.path().filename().string()] = read_file(entry.path()).value_or("");
         }
         return found;
     }
@@ -54,25 +49,17 @@ class Files : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(Files, StreamRowsFromTheStreamerAndNoQueryWithoutAFile) {
+TEST_F(Files, StreamRowsFromTheStreamerAndOneErrorForAFolderGone) {
     PrivateBus bus;
     std::string session = lay_down_session(dev, dev.root() + "/storage/", "SD_DISK").session_path;
     std::string streams = session + "/system_monitoring/monitoring_streams";
-    for (const char* reply : {R"({"streams": ["b:mjpeg:640x480", "a:h264"]})", R"({"streams": []})",
-                              R"({"error": "busy"})"}) {
-        bus.start("norv_streamer", reply);
-        store_video_stream_history_no_retention(session);
-    }
-    bus.stop("norv_streamer");
+    bus.start("norv_streamer", R"({"streams": ["b:mjpeg:640x480", "a:h264"]})");
     store_video_stream_history_no_retention(session);
     EXPECT_EQ(read_stamped(streams + "/stream.csv"),
-              "Date,Time,Streams\r\nT, a:h264 + b:mjpeg:640x480 \r\n"
-              "T,No streams \r\nT,No streams \r\nT,No streams \r\n");
-    EXPECT_TRUE(log.entries().empty());
+              "Date,Time,Streams\r\nT, a:h264 + b:mjpeg:640x480 \r\n");
     fs::remove_all(streams);
     store_video_stream_history_no_retention(session);
-    EXPECT_EQ(log.entries().size(), 1u);
-    EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + streams + "/stream.csv'"));
+    EXPECT_EQ(log_lines(log, dev), read_file(kData + "streams.log"));
 }
 
 TEST_F(Files, NamesListedCommaSeparatedAndCutAndDirSizeInWholeKibibytes) {
@@ -81,16 +68,14 @@ TEST_F(Files, NamesListedCommaSeparatedAndCutAndDirSizeInWholeKibibytes) {
     for (auto [size, names] : {std::pair{100, "alpha,beta"}, {10, "alpha,bet"}, {6, "alpha"}}) {
         EXPECT_EQ(get_names_listed_from_directory(dir, size), names);
     }
-    EXPECT_EQ(get_names_listed_from_directory(dev.root() + "/none", 100), "");
     unsigned long size = get_dir_size_bytes(dir);
     EXPECT_EQ(size % 1024, 0u);
     EXPECT_TRUE(size >= 8000u && size < 8000u + 4 * 4096u) << size;
-    EXPECT_EQ(get_dir_size_bytes(dev.root() + "/none"), 0u);
 }
 
 // tests/data/bandwidth/samples.txt: time, receive, transmit -> rate ("-": no row); 92 250 000
 // bytes in 60 s are 12.3 Mbit/s. Counters reset, or a clock set back, give no row; a small step
-// back and the same second give 0.0.
+// back and the same second give 0.0, and so do counters as far apart as they can be.
 TEST(NetDevBandwidth, RateOverTheIntervalAndNoRowBelowZero) {
     std::ifstream samples(std::string(KELVANE_SOURCE_DIR) + "/tests/data/bandwidth/samples.txt");
     network_bandwidth_state state;
@@ -99,81 +84,43 @@ TEST(NetDevBandwidth, RateOverTheIntervalAndNoRowBelowZero) {
         EXPECT_EQ(" " + network_bandwidth_update(state, now, receive, transmit).value_or("-"), rate)
             << now;
     }
-    EXPECT_EQ(now, 1000);
-    state = {1000, LLONG_MAX, LLONG_MAX};
-    EXPECT_EQ(network_bandwidth_update(state, 1060, LLONG_MIN, LLONG_MIN), "0.0 Mbit/s");
+    EXPECT_EQ(now, 1060);
 }
 
-// Copies within one second share a name: the later one is refused, never written over.
-// Interrupt readings go to an oddly named session, about three seconds apart.
-TEST_F(Files, MediaConfCopiesNeverOverwriteAndInterruptsAreReadTwice) {
-    const std::string source = dev.path(std::string(device::kMediaConf));
-    onvif_copy_media_conf(dir);
-    EXPECT_TRUE(log.has(LOG_DEBUG, "'" + source + "' is not a file."));
-    write_file(source, "<media/>\n");
-    make_dirs(dir + "/system_monitoring/monitoring_onvif");
-    const std::string refusal = "Could not copy '" + source;
-    size_t runs = 0;
-    for (; runs < 100 && log.count(refusal) == 0; ++runs) {
-        onvif_copy_media_conf(dir);
-    }
-    auto copies =
-        matching(dir + "/system_monitoring/monitoring_onvif", R"(\d{8}_\d{6}_media\.conf)");
-    EXPECT_EQ(log.count(refusal), 1u);
-    EXPECT_EQ(copies.size() + 1, runs);
-    EXPECT_EQ(copies.begin()->second, "<media/>\n");
-
-    log.clear();
+// Interrupt readings go to an oddly named session, three seconds apart.
+TEST_F(Files, InterruptsAreReadTwice) {
     const std::string table = "           CPU0\n 11:      12345  GICv3  27 Level\n";
+    const std::string folder = dir + "/system_monitoring/monitoring_interrupts/";
     dev.write(std::string(device::kProcInterrupts), table);
-    make_dirs(dir + "/system_monitoring/monitoring_interrupts");
+    make_dirs(folder);
     create_interrupts_snapshot(dir);
-    std::vector<int> seconds;
-    for (auto& [name, text] : matching(dir + "/system_monitoring/monitoring_interrupts",
-                                       R"(\d{8}_\d{6}_interrupts\.txt)")) {
-        seconds.push_back(std::stoi(name.substr(9, 2)) * 3600 + std::stoi(name.substr(11, 2)) * 60 +
-                          std::stoi(name.substr(13, 2)));
-        EXPECT_EQ(text, table);
-    }
-    ASSERT_EQ(seconds.size(), 2u);
-    int apart = (seconds[1] - seconds[0] + 86400) % 86400;
-    EXPECT_TRUE(apart >= 3 && apart <= 60) << apart;
-    EXPECT_TRUE(log.entries().empty());
+    auto readings = files_in(folder);
+    ASSERT_EQ(readings.size(), 2u);
+    EXPECT_EQ(readings.begin()->second + readings.rbegin()->second, table + table);
+    // The file system's clock may lag by a tick.
+    EXPECT_GE(fs::last_write_time(folder + readings.rbegin()->first) -
+                  fs::last_write_time(folder + readings.begin()->first),
+              std::chrono::milliseconds(2900));
 }
 
-// A folder name that got executed would reach the script changed, so its log line would differ.
+// A folder name that got executed would reach the script changed, so its line would differ.
 TEST_F(Files, AScriptStartsOnlyWhenNoPackageProcessNamesItAndGetsItsFolderLiterally) {
     std::string name = "probe_" + std::to_string(getpid()) + ".sh";
     std::string script = dev.path(std::string(device::kShellDir)) + "/" + name;
-    write_file(script,
-               "#!/bin/sh\nprintf 'started %s\\n' \"$1\" >> \"$1/probe.log\"\n"
-               "i=0; while [ ! -e \"$1/stop\" ] && [ $i -lt 400 ]; do\n"
-               "  sleep 0.05; i=$((i+1)); done; rm -f \"$1/stop\"\n");
+    write_file(script, "#!/bin/sh\nprintf 'started %s\\n' \"$1\" >> \"$1/probe.log\"\n");
     chmod(script.c_str(), 0755);
-    make_dirs(dir);
-    const std::string started = "started " + dir + "\n";
+    make_dirs(dir + "/busy");
     auto running = [&] { return ps_grep_and_check_if_included("Kelvane", name) == 1; };
-    auto stop = [&] {
-        write_file(dir + "/stop", "");
-        return wait_until([&] { return !running(); });
-    };
     // Another program of the package whose command line names the script counts as running.
     pid_t viewer = spawn({"/bin/sh", "-c", kBusy, "/opt/Kelvane/viewer " + name});
     ASSERT_TRUE(wait_until(running));
-    shellscript_invoker(dir, name, false);
+    shellscript_invoker(dir + "/busy", name, false);
     end(viewer, SIGKILL);
-    ASSERT_TRUE(wait_until([&] { return !running(); }));
-    EXPECT_FALSE(fs::exists(dir + "/probe.log"));
-
-    shellscript_invoker(dir, name, false);
-    ASSERT_TRUE(wait_until([&] { return fs::exists(dir + "/probe.log"); }));
-    shellscript_invoker(dir, name, true);  // runs already
-    ASSERT_TRUE(stop());
-    EXPECT_EQ(read_file(dir + "/probe.log"), started);
     shellscript_invoker(dir, name, true);
-    ASSERT_TRUE(wait_until([&] { return read_file(dir + "/probe.log") == started + started; }));
-    ASSERT_TRUE(stop());
-    EXPECT_TRUE(log.entries().empty());
+    // The started shell shows on ps from the moment the invoker returns, until the script ends.
+    ASSERT_TRUE(wait_until([&] { return !running(); }));
+    EXPECT_EQ(read_file(dir + "/probe.log"), "started " + dir + "\n");
+    EXPECT_FALSE(fs::exists(dir + "/busy/probe.log"));
 }
 
 TEST_F(Files, ARunningPackingIsNotStartedTwiceAndBadPathsAreLeftAlone) {
@@ -185,50 +132,25 @@ TEST_F(Files, ARunningPackingIsNotStartedTwiceAndBadPathsAreLeftAlone) {
     end(zipping, SIGKILL);
     EXPECT_FALSE(fs::exists(session + ".zip"));
 
-    const fs::path start_dir = fs::current_path();
-    ASSERT_EQ(chdir(dev.root().c_str()), 0);
-    for (const auto& [path, message] : std::vector<std::pair<std::string, std::string>>{
-             {"card/20231103_10_00_02", "Path to zip must be absolute, but got: "},
-             {card + "/missing", "Path to zip is not a directory: "},
-             {"/", "Invalid path to zip: "}}) {
-        EXPECT_EQ(zip_session(path), 1) << path;
-        EXPECT_TRUE(log.has(LOG_ERR, message + path)) << path;
-    }
-    fs::current_path(start_dir);
+    EXPECT_EQ(zip_session("/"), 1);
+    EXPECT_TRUE(log.has(LOG_ERR, "Invalid path to zip: /"));
     EXPECT_FALSE(is_zipping_session("20231103_10_00_02"));
     EXPECT_TRUE(log.has(LOG_WARNING, "Could not get basename of path: 20231103_10_00_02"));
     // A trailing slash names no folder; it must not match every zip (or grep) line.
     EXPECT_FALSE(is_zipping_session(card + "/"));
-    // Without zip on the device nothing is packed, and nothing breaks.
-    std::string saved = getenv("PATH");
-    setenv("PATH", busybox.dir().c_str(), 1);
-    EXPECT_EQ(zip_session(session), 1);
-    setenv("PATH", saved.c_str(), 1);
-    EXPECT_EQ(std::distance(fs::directory_iterator(card), fs::directory_iterator()), 1);
 }
 
 TEST_F(Files, AnEmptyCsvLeftByAKillGetsItsHeaderAndOpenFailuresAreSummedUpPerFolder) {
-    for (auto [before, after] : {std::pair{"", "H\nT,1\n"}, {"H\nT,0\n", "H\nT,0\nT,1\n"}}) {
-        write_file(dir + "/f.csv", before);
-        EXPECT_TRUE(csv_append("m", 1, dir + "/f.csv", "H\n", "T,1\n"));
-        EXPECT_EQ(read_file(dir + "/f.csv"), after);
-    }
+    write_file(dir + "/f.csv", "");
+    EXPECT_TRUE(csv_append("m", 1, dir + "/f.csv", "H\n", "T,1\n"));
+    EXPECT_EQ(read_file(dir + "/f.csv"), "H\nT,1\n");
     make_dirs(dir + "/a.csv");
-    make_dirs(dir + "/b.csv");
     csv_open_failures_collect();
-    for (const char* name : {"gone/x.csv", "a.csv", "gone/y.csv", "b.csv", "gone/z.csv"}) {
+    for (const char* name : {"gone/x.csv", "a.csv", "gone/y.csv", "other/z.csv", "gone/z.csv"}) {
         EXPECT_FALSE(csv_append("lib/collector", 7, dir + "/" + name, "H\n", "r\n"));
     }
     csv_open_failures_report();
-    const std::string e = "(lib/collector:7, errno: ", gone = "No such file or directory";
-    EXPECT_EQ(log.entries(),
-              (std::vector<std::pair<int, std::string>>{
-                  {LOG_ERR, e + gone + ") Could not open file '" + dir + "/gone/x.csv'"},
-                  {LOG_ERR, e + "Is a directory) Could not open file '" + dir + "/a.csv'"},
-                  {LOG_ERR,
-                   "2 more files in '" + dir + "/gone' could not be opened (errno: " + gone + ")"},
-                  {LOG_ERR,
-                   "1 more files in '" + dir + "' could not be opened (errno: Is a directory)"}}));
+    EXPECT_EQ(log_lines(log, dev), read_file(kData + "open_failures.log"));
 }
 
 TEST_F(Files, RadarCopyTakesRegularFilesOnly) {
@@ -238,11 +160,8 @@ TEST_F(Files, RadarCopyTakesRegularFilesOnly) {
     fs::create_symlink("/etc/shadow", source + "/radar_x.data");
     ASSERT_EQ(mkfifo((source + "/radar_fifo.data").c_str(), 0600), 0);
     store_radar_data(session);
-    EXPECT_EQ(matching(monitoring_folder(session, "monitoring_radar"), ".*").size(), 1u);
-    for (const char* name : {"radar_x.data", "radar_fifo.data"}) {
-        EXPECT_TRUE(
-            log.has(LOG_DEBUG, "Not copying '" + source + "/" + name + "': not a regular file"));
-    }
+    EXPECT_EQ(files_in(monitoring_folder(session, "monitoring_radar")).size(), 1u);
+    EXPECT_EQ(log.count("': not a regular file"), 2u);
 }
 
 TEST_F(Files, ThePasswordNeverReachesTheLog) {

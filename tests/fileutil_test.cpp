@@ -1,16 +1,16 @@
 #include "lib/fileutil.hpp"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/statvfs.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "support/device_root.hpp"
 #include "support/log_capture.hpp"
 
 namespace fs = std::filesystem;
+
+const std::string kData = KELVANE_SOURCE_DIR "/tests/data/fileutil/";
 
 class FileutilTest : public ::testing::Test {
   protected:
@@ -19,49 +19,34 @@ class FileutilTest : public ::testing::Test {
     std::string dir = dev.root(), none = dir + "/none";
 };
 
-TEST_F(FileutilTest, FailuresAreLoggedWithTheirPaths) {
+// A failed rewrite is the information file's test; here the temporary file of a good one.
+TEST_F(FileutilTest, FailuresAreLoggedWithTheirPathsAndAReplacedFileGetsTheDefaultMode) {
     EXPECT_EQ(filesize_human_readable(none), "-1 B");
     EXPECT_EQ(file_get_contents(none), std::nullopt);
     EXPECT_FALSE(file_rename(none, dir + "/b"));
     EXPECT_FALSE(file_remove(none));
     EXPECT_TRUE(is_readable(dir) && is_writable(dir) && is_executable(dir));
     EXPECT_FALSE(is_readable(none) || is_writable(none) || is_executable(none));
-    const std::string enoent = "No such file or directory";
-    EXPECT_TRUE(log.has(LOG_ERR, "errno: " + enoent + ") Failed getting filesize of " + none));
-    EXPECT_TRUE(log.has(LOG_WARNING, "Could not read contents of '" + none + "': "));
-    EXPECT_TRUE(log.has(LOG_DEBUG, "Could not rename '" + none + "'->'" + dir + "/b': " + enoent));
-    EXPECT_TRUE(log.has(LOG_DEBUG, "Could not remove '" + none + "': " + enoent));
-}
+    EXPECT_EQ(log_lines(log, dev), read_file(kData + "failures.log"));
 
-TEST_F(FileutilTest, ReplaceContentsKeepsTheOldFileWhenTheWriteFails) {
-    std::string path = dir + "/state.txt";
-    write_file(path, "old\n");
-    ASSERT_TRUE(file_replace_contents(path, "new\n"));
-    EXPECT_EQ(fs::status(path).permissions(),
+    write_file(dir + "/state.txt", "old\n");
+    ASSERT_TRUE(file_replace_contents(dir + "/state.txt", "new\n"));
+    EXPECT_EQ(read_file(dir + "/state.txt"), "new\n");
+    EXPECT_EQ(fs::status(dir + "/state.txt").permissions(),
               fs::status(dir + "/usr").permissions() &
                   ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
-    // Writes beyond a small file size limit fail, even for root.
-    rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small{1000, saved.rlim_max};
-    signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &small);
-    EXPECT_FALSE(file_replace_contents(path, std::string(5000, 'x')));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    EXPECT_EQ(read_file(path), "new\n");
-    // No temporary file left behind: only the device's usr and the state file.
+    // Only the device's usr and the state file.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
 }
 
 TEST_F(FileutilTest, MakeAndRemoveRecursiveNeverFollowLinks) {
+    errno = 0;  // as the fixture's own calls left it
     EXPECT_FALSE(dir_make_recursive("relative/path"));
-    EXPECT_TRUE(log.has(LOG_ERR, "dir_make_recursive: Path must be absolute"));
     EXPECT_TRUE(dir_make_recursive("/") && dir_make_recursive(dir + "/tree//empty/"));
     EXPECT_TRUE(dir_make_recursive(dir + "/outside") && is_directory(dir + "/outside"));
     write_file(dir + "/outside/keep", "data");
     write_file(dir + "/tree/a", "1");
     EXPECT_FALSE(dir_make_recursive(dir + "/tree/a/sub"));
-    EXPECT_TRUE(log.has(LOG_ERR, "Could not create directory '" + dir + "/tree/a'"));
     fs::create_directory_symlink(dir + "/outside", dir + "/tree/link");
     fs::create_directory_symlink(dir + "/outside", dir + "/top_link");
     EXPECT_EQ(dir_remove_recursive(dir + "/top_link"), 1u);
@@ -69,29 +54,20 @@ TEST_F(FileutilTest, MakeAndRemoveRecursiveNeverFollowLinks) {
     EXPECT_FALSE(fs::exists(dir + "/tree"));
     EXPECT_EQ(read_file(dir + "/outside/keep"), "data");
     EXPECT_EQ(dir_remove_recursive(none), 0u);
-    EXPECT_TRUE(log.has(LOG_WARNING, "Could not open dir for removal: " + none));
+    EXPECT_EQ(log_lines(log, dev), read_file(kData + "make_and_remove.log"));
 }
 
+// What df prints is the df table's test; here the real one on a path with shell syntax.
 TEST_F(FileutilTest, PartitionUsageFromTheRealDf) {
     dev.link("/bin/df", "/bin/df");
     std::string odd = dir + "/it's \"$HOME\" `touch $PWNED` $(touch $PWNED)";
     make_dirs(odd);
-    struct statvfs st;
-    statvfs(dir.c_str(), &st);
-    auto used = static_cast<double>(st.f_blocks - st.f_bfree);
     int use = get_storage_use_pcent(odd.c_str());
-    EXPECT_NEAR(use, 100 * used / (used + static_cast<double>(st.f_bavail)), 1);
-    EXPECT_EQ(check_partition_usage(odd.c_str()), use < 90);
+    EXPECT_TRUE(use >= 0 && use <= 100) << use;
     EXPECT_FALSE(fs::exists(dir + "/pwned"));
-    EXPECT_TRUE(log.entries().empty());
-    // A missing path: this df prints nothing (unknown usage), BusyBox df its header only.
-    EXPECT_FALSE(check_partition_usage(none.c_str()));
-    EXPECT_TRUE(log.has(LOG_WARNING, "Could not get usage of partition for path '" + none + "'."));
-    dev.link("/bin/df", "/bin/busybox");
-    EXPECT_EQ(get_storage_use_pcent(none.c_str()), 0);
-    for (const char* path : {"var/spool", static_cast<const char*>(nullptr)}) {
+    errno = 0;  // a refused path is no failed call
+    for (const char* path : {"var/spool", static_cast<const char*>(nullptr), none.c_str()}) {
         EXPECT_FALSE(check_partition_usage(path));
-        std::string shown = path != nullptr ? path : "[NULL]";
-        EXPECT_TRUE(log.has(LOG_ERR, "Expected an absolute path, got '" + shown + "'"));
     }
+    EXPECT_EQ(log_lines(log, dev), read_file(kData + "partition.log"));
 }

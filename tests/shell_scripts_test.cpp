@@ -1,17 +1,16 @@
 // The package's helper scripts on captured device input, run by dash and by BusyBox sh as on the
-// camera. tests/data/<script>/<case>/ holds `device` (laid over the device path the script
-// reads, or printed by the tool it runs), optionally `before` (the CSV file as the run finds it)
-// and `running` (programs running meanwhile, one path a line), and `expected` (the CSV file
-// after one run, time stamps as T; none when no file is to be written).
+// camera. tests/data/shell_scripts.txt: each script, its CSV file and the device path it reads (no
+// slash: the tool that prints it). tests/data/<script>/<case>/: `device` (laid over that path or
+// printed by the tool), `running` (programs running meanwhile, one path a line), and `before` and
+// `expected` (the CSV file before and after one run, time stamps as T; no `expected`, no file).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
-#include <tuple>
 #include <vector>
 
 #include "lib/sysutil.hpp"
@@ -23,23 +22,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The script, its file, and the device path it reads or (no slash) the tool that prints it.
-const std::array<std::array<std::string, 3>, 4> kScripts = {{
-    {"vmstatus_monitoring.sh", "vmstatus.csv", "/proc/vmstat"},
-    {"topstatus_monitoring.sh", "topstatus.csv", "top"},
-    {"power.sh", "power.csv", "/sys/class"},
-    {"plix_status_monitor.sh", "plix_status.csv", "/usr/local"},
-}};
+const std::string kData = KELVANE_SOURCE_DIR "/tests/data/";
 
-using Case = std::tuple<const std::array<std::string, 3>*, std::string, std::string>;
+struct Case {
+    std::string script, csv, reads, dir, shell;
+};
 
 std::vector<Case> cases() {
     std::vector<Case> all;
-    for (const auto& script : kScripts) {
-        for (const auto& entry :
-             fs::directory_iterator(KELVANE_SOURCE_DIR "/tests/data/" + script[0])) {
+    std::ifstream table(kData + "shell_scripts.txt");
+    for (std::string script, csv, reads; table >> script >> csv >> reads;) {
+        for (const auto& entry : fs::directory_iterator(kData + script)) {
             for (const char* shell : {"sh", "busybox sh"}) {
-                all.emplace_back(&script, entry.path().string(), shell);
+                all.push_back({script, csv, reads, entry.path().string(), shell});
             }
         }
     }
@@ -55,55 +50,45 @@ std::string single_quoted(const std::string& text) {
     return "'" + shell_escape_single_quoted(text) + "'";
 }
 
-class ShellScriptTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_EQ(chdir(dev.root().c_str()), 0); }
-    void TearDown() override {
-        fs::current_path(start_dir);
-        EXPECT_FALSE(fs::exists(dev.root() + "/pwned"));
-    }
-    std::string run(const std::string& shell, const std::string& name, const std::string& where) {
-        return shell + " " + single_quoted(KELVANE_SOURCE_DIR "/shell/" + name) + " " +
-               single_quoted(where);
-    }
+class ShellScripts : public ::testing::TestWithParam<Case> {};
 
-    const fs::path start_dir = fs::current_path();
+}  // namespace
+
+TEST_P(ShellScripts, RefuseAMissingFolderAndWriteRowsAsTheGoldenFileHasThem) {
+    const Case& c = GetParam();
     DeviceRoot dev;
     BusyBoxPath busybox;
     // The scripts run in the device root, where an executed folder name would leave "pwned".
     std::string folder = dev.root() + "/monitoring \"$(touch pwned)\" `touch pwned` $HOME";
-};
-
-class ShellScriptGolden : public ShellScriptTest, public ::testing::WithParamInterface<Case> {};
-
-}  // namespace
-
-TEST_P(ShellScriptGolden, RowsAsTheGoldenFileHasThem) {
-    const auto& [script, dir, shell] = GetParam();
-    const auto& [name, csv, reads] = *script;
-    std::string device = dir + "/device", command = run(shell, name, folder);
+    std::string device = c.dir + "/device";
+    std::string command = c.shell + " " + single_quoted(KELVANE_SOURCE_DIR "/shell/" + c.script) +
+                          " " + single_quoted(folder);
+    const std::string cd = "cd " + single_quoted(dev.root()) + " && ";
+    EXPECT_EQ(exit_status(cd + command + " 2>/dev/null"), 1);
+    EXPECT_FALSE(fs::exists(folder));
     make_dirs(folder);
-    if (std::optional<std::string> before = read_file(dir + "/before")) {
-        write_file(folder + "/" + csv, *before);
+    if (std::optional<std::string> before = read_file(c.dir + "/before")) {
+        write_file(folder + "/" + c.csv, *before);
     }
     for (const char* tool : {"awk", "grep", "tr"}) {  // BusyBox sh with the camera's own tools
-        if (shell != "sh") {
+        if (c.shell != "sh") {
             dev.link(std::string("/bin/") + tool, "/bin/busybox");
         }
     }
-    command = "PATH=" + single_quoted(dev.root() + "/bin") + ":\"$PATH\" " + command;
-    if (reads[0] != '/') {
-        write_file(dev.root() + "/bin/" + reads, "#!/bin/sh\nexec cat " + single_quoted(device));
-        fs::permissions(dev.root() + "/bin/" + reads, fs::perms::owner_exec, fs::perm_options::add);
+    command = cd + "PATH=" + single_quoted(dev.root() + "/bin") + ":\"$PATH\" " + command;
+    if (c.reads[0] != '/') {
+        write_file(dev.root() + "/bin/" + c.reads, "#!/bin/sh\nexec cat " + single_quoted(device));
+        fs::permissions(dev.root() + "/bin/" + c.reads, fs::perms::owner_exec,
+                        fs::perm_options::add);
     } else if (geteuid() != 0 || exit_status("unshare -m true 2>/dev/null") != 0) {
         GTEST_SKIP() << "needs root and mount namespaces";
     } else {
         command = "unshare -m sh -c " + single_quoted("mount --bind " + single_quoted(device) +
-                                                      " " + reads + " && " + command);
+                                                      " " + c.reads + " && " + command);
     }
     // Stand-ins for running applications, started once their command line shows the path.
     std::vector<pid_t> apps;
-    std::istringstream running(read_file(dir + "/running").value_or(""));
+    std::istringstream running(read_file(c.dir + "/running").value_or(""));
     for (std::string path, ready; std::getline(running, path);) {
         apps.push_back(spawn({"/bin/sh", "-c", "echo; sleep 30; :", path}, &ready));
     }
@@ -112,20 +97,13 @@ TEST_P(ShellScriptGolden, RowsAsTheGoldenFileHasThem) {
         end(app, SIGKILL);
     }
     ASSERT_EQ(status, 0);
-    EXPECT_EQ(read_stamped(folder + "/" + csv), read_file(dir + "/expected").value_or("<missing>"));
+    EXPECT_EQ(read_stamped(folder + "/" + c.csv),
+              read_file(c.dir + "/expected").value_or("<missing>"));
+    EXPECT_FALSE(fs::exists(dev.root() + "/pwned"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Data, ShellScriptGolden, ::testing::ValuesIn(cases()),
-                         [](const auto& test) {
-                             return fs::path((*std::get<0>(test.param))[0]).stem().string() + "_" +
-                                    fs::path(std::get<1>(test.param)).filename().string() +
-                                    (std::get<2>(test.param) == "sh" ? "_Dash" : "_BusyBox");
-                         });
-
-TEST_F(ShellScriptTest, AMissingFolderIsRefusedAndNothingIsCreated) {
-    for (const auto& script : kScripts) {
-        EXPECT_EQ(exit_status(run("sh", script[0], folder) + " 2>/dev/null"), 1);
-        EXPECT_EQ(exit_status(run("busybox sh", script[0], "") + " 2>/dev/null"), 1);
-    }
-    EXPECT_FALSE(fs::exists(folder));
-}
+INSTANTIATE_TEST_SUITE_P(Data, ShellScripts, ::testing::ValuesIn(cases()), [](const auto& test) {
+    const Case& c = test.param;
+    return fs::path(c.script).stem().string() + "_" + fs::path(c.dir).filename().string() +
+           (c.shell == "sh" ? "_Dash" : "_BusyBox");
+});

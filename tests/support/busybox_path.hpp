@@ -2,7 +2,6 @@
 // under test and its commands see what the device prints (`ps` lists full command lines).
 #pragma once
 
-#include <optional>
 #include <string>
 
 class BusyBoxPath {
@@ -14,6 +13,5 @@ class BusyBoxPath {
     const std::string& dir() const { return dir_; }  // the folder of links first on PATH
 
   private:
-    std::string dir_;
-    std::optional<std::string> saved_path_;
+    std::string dir_, saved_path_;
 };

@@ -9,6 +9,7 @@
 
 #include "lib/device.hpp"
 #include "lib/session_globals.hpp"
+#include "support/log_capture.hpp"
 
 namespace fs = std::filesystem;
 
@@ -77,4 +78,14 @@ LaidSession lay_down_session(const DeviceRoot&, const std::string& storage_root,
                                "2024-03-07 14:05:09"};
     monitoring_session_save(&session);
     return laid;
+}
+
+std::string log_lines(const LogCapture& log, const DeviceRoot& device) {
+    const std::regex root(device.root()), line(R"((\([a-z_/]+:)\d+)");
+    std::string lines;
+    for (const auto& [level, text] : log.entries()) {
+        lines += std::to_string(level) + " " +
+                 std::regex_replace(std::regex_replace(text, root, "ROOT"), line, "$1N") + "\n";
+    }
+    return lines;
 }

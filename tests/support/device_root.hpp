@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+class LogCapture;
+
 // The whole file; nothing when it can't be read.
 std::optional<std::string> read_file(const std::string& path);
 // The whole file with every row time stamp ("2024-03-07,14:05:09") replaced by "T";
@@ -42,3 +44,7 @@ struct LaidSession {
 LaidSession lay_down_session(const DeviceRoot& device, const std::string& storage_root,
                              const std::optional<std::string>& storage_id,
                              const std::string& folder = "20240307_14_05_09");
+
+// What `log` holds, one "level text" a line, with the root of `device` as ROOT and source lines
+// as N: compared whole with a file under tests/data/.
+std::string log_lines(const LogCapture& log, const DeviceRoot& device);

@@ -24,20 +24,15 @@ HttpServer::HttpServer(const std::string& user, const std::string& password)
     pid_ = spawn({"/usr/bin/python3", std::string(KELVANE_SOURCE_DIR) + "/sim/http_api.py", dir_},
                  &line);
     int pid = 0, port = 0;
-    if (std::sscanf(line.c_str(), "%d %d", &pid, &port) != 2 || pid != pid_) {
-        shut_down();
-        ADD_FAILURE() << "HTTP server did not start";
-        return;
-    }
+    EXPECT_TRUE(std::sscanf(line.c_str(), "%d %d", &pid, &port) == 2 && pid == pid_)
+        << "HTTP server did not start";
     address_ = "127.0.0.1:" + std::to_string(port);
     device::set_http_address(address_);
 }
 
 HttpServer::~HttpServer() {
     shut_down();
-    if (!address_.empty()) {
-        device::set_http_address("127.0.0.1");
-    }
+    device::set_http_address("127.0.0.1");
     std::error_code ec;
     fs::remove_all(dir_, ec);
 }
