@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "lib/device.hpp"
 #include "lib/fremo.hpp"
@@ -32,15 +33,6 @@ const char* kBusy = "sleep 60 </dev/null >/dev/null 2>&1; :";
 
 class Files : public ::testing::Test {
   protected:
-    // The files of `folder` by name, with their contents.
-    std::map<std::string, std::string> files_in(const std::string& folder) {
-        std::map<std::string, std::string> found;
-        for (const auto& entry : fs::directory_iterator(folder)) {
-            found[entry.path().filename().string()] = read_file(entry.path()).value_or("");
-        }
-        return found;
-    }
-
     DeviceRoot dev;
     LogCapture log;
     BusyBoxPath busybox;
@@ -62,14 +54,14 @@ TEST_F(Files, StreamRowsFromTheStreamerAndOneErrorForAFolderGone) {
     EXPECT_EQ(log_lines(log, dev), read_file(kData + "streams.log"));
 }
 
-TEST_F(Files, NamesListedCommaSeparatedAndCutAndDirSizeInWholeKibibytes) {
+// Whole kibibytes are the du table's test; here the real du on a path with shell syntax.
+TEST_F(Files, NamesListedCommaSeparatedAndCutAndDirSizeFromTheRealDu) {
     write_file(dir + "/alpha", std::string(3000, 'a'));
     write_file(dir + "/beta/b.bin", std::string(5000, 'b'));
     for (auto [size, names] : {std::pair{100, "alpha,beta"}, {10, "alpha,bet"}, {6, "alpha"}}) {
         EXPECT_EQ(get_names_listed_from_directory(dir, size), names);
     }
     unsigned long size = get_dir_size_bytes(dir);
-    EXPECT_EQ(size % 1024, 0u);
     EXPECT_TRUE(size >= 8000u && size < 8000u + 4 * 4096u) << size;
 }
 
@@ -94,12 +86,13 @@ TEST_F(Files, InterruptsAreReadTwice) {
     dev.write(std::string(device::kProcInterrupts), table);
     make_dirs(folder);
     create_interrupts_snapshot(dir);
-    auto readings = files_in(folder);
+    const std::set<fs::path> readings(fs::directory_iterator(folder), {});
     ASSERT_EQ(readings.size(), 2u);
-    EXPECT_EQ(readings.begin()->second + readings.rbegin()->second, table + table);
+    EXPECT_EQ(
+        read_file(*readings.begin()).value_or("") + read_file(*readings.rbegin()).value_or(""),
+        table + table);
     // The file system's clock may lag by a tick.
-    EXPECT_GE(fs::last_write_time(folder + readings.rbegin()->first) -
-                  fs::last_write_time(folder + readings.begin()->first),
+    EXPECT_GE(fs::last_write_time(*readings.rbegin()) - fs::last_write_time(*readings.begin()),
               std::chrono::milliseconds(2900));
 }
 
@@ -140,10 +133,7 @@ TEST_F(Files, ARunningPackingIsNotStartedTwiceAndBadPathsAreLeftAlone) {
     EXPECT_FALSE(is_zipping_session(card + "/"));
 }
 
-TEST_F(Files, AnEmptyCsvLeftByAKillGetsItsHeaderAndOpenFailuresAreSummedUpPerFolder) {
-    write_file(dir + "/f.csv", "");
-    EXPECT_TRUE(csv_append("m", 1, dir + "/f.csv", "H\n", "T,1\n"));
-    EXPECT_EQ(read_file(dir + "/f.csv"), "H\nT,1\n");
+TEST_F(Files, OpenFailuresAreSummedUpPerFolder) {
     make_dirs(dir + "/a.csv");
     csv_open_failures_collect();
     for (const char* name : {"gone/x.csv", "a.csv", "gone/y.csv", "other/z.csv", "gone/z.csv"}) {
@@ -160,19 +150,19 @@ TEST_F(Files, RadarCopyTakesRegularFilesOnly) {
     fs::create_symlink("/etc/shadow", source + "/radar_x.data");
     ASSERT_EQ(mkfifo((source + "/radar_fifo.data").c_str(), 0600), 0);
     store_radar_data(session);
-    EXPECT_EQ(files_in(monitoring_folder(session, "monitoring_radar")).size(), 1u);
+    std::string copies = monitoring_folder(session, "monitoring_radar");
+    EXPECT_EQ(std::distance(fs::directory_iterator(copies), {}), 1);
     EXPECT_EQ(log.count("': not a regular file"), 2u);
 }
 
 TEST_F(Files, ThePasswordNeverReachesTheLog) {
     dev.link(std::string(device::kCurl), "/bin/false");
-    for (const std::string password : {"s3cr3t", "a\"b$c`d\\e"}) {
-        log.clear();
-        log_mask_secrets({password, shell_escape_double_quoted(password)});
-        EXPECT_FALSE(fremo_download("root", password, "/x.cgi", dev.root() + "/out"));
-        log_msg(LOG_INFO, "plain %s", password.c_str());
-        log_mask_secrets({});
-        EXPECT_TRUE(log.has(LOG_WARNING, "-u \"root\":\"********\" -o"));
-        EXPECT_EQ(log.entries().back(), std::make_pair(LOG_INFO, std::string("plain ********")));
-    }
+    // Escaped for the command line, it differs from what it is.
+    const std::string password = "a\"b$c`d\\e";
+    log_mask_secrets({password, shell_escape_double_quoted(password)});
+    EXPECT_FALSE(fremo_download("root", password, "/x.cgi", dev.root() + "/out"));
+    log_msg(LOG_INFO, "plain %s", password.c_str());
+    log_mask_secrets({});
+    EXPECT_TRUE(log.has(LOG_WARNING, "-u \"root\":\"********\" -o"));
+    EXPECT_EQ(log.entries().back(), std::make_pair(LOG_INFO, std::string("plain ********")));
 }
