@@ -67,8 +67,7 @@ TEST_F(Session, StateFileHoldsFourLinesAPathTooLongIsNoSessionAndOnlyAnActiveOne
         errno = 0;  // as the test's own write left it
         EXPECT_EQ(monitoring_session_load() != nullptr, length < PATH_MAX) << length;
     }
-    monitoring_session inactive;
-    inactive.session_path = dev.path("/sd/f");
+    monitoring_session inactive{std::nullopt, std::nullopt, std::nullopt, dev.path("/sd/f"), "t"};
     deactivate_monitor_session(&inactive, "root", "pass");
     deactivate_monitor_session(nullptr, "root", "pass");
     EXPECT_TRUE(fs::exists(state));
@@ -118,22 +117,19 @@ TEST_F(Session, InformationRewritesEveryMatchingWholeLineAndNeverLosesTheFile) {
     EXPECT_EQ(log_lines(log, dev), read_file(kData + "session_info/failures.log"));
 }
 
-// tests/data/session/<case>/: `folder` names the session folder, on internal storage when the case
-// has a file `internal`; `before/` is laid over it and `gone` lists what it lacks (an empty line:
-// the folder itself). After the end, what was logged (`log`), the information and signature files
-// and the entries of the archive that replaced a stale one (`archive`) are as the case has them,
-// times and sizes as X. A folder name that got executed would pack nothing.
+// tests/data/session/<case>/: `folder` names the session folder, on the storage that `storage_id`
+// names or else on internal storage; `before/` is laid over it and `gone` lists what it lacks (an
+// empty line: the folder itself). After the end, what was logged (`log`), the information and
+// signature files and the entries of the archive that replaced a stale one (`archive`) are as the
+// case has them, times and sizes as X. A folder name that got executed would pack nothing.
 TEST_F(Session, EndsWithClosingLinesOnceAndOneArchiveOfTheWholeFolder) {
     for (const auto& entry : fs::directory_iterator(kData + "session")) {
         const std::string c = entry.path().string() + "/";
-        const bool internal = fs::exists(c + "internal");
+        const std::optional<std::string> id = read_file(c + "storage_id");
+        const std::string root =
+            id ? "/var/spool/storage/" + *id + "/" : "/usr/local/packages/Kelvane/localdata/";
         const std::string s =
-            lay_down_session(dev,
-                             dev.path(internal ? "/usr/local/packages/Kelvane/localdata/"
-                                               : "/var/spool/storage/SD_DISK/"),
-                             internal ? std::nullopt : std::optional<std::string>("SD_DISK"),
-                             read_stamped(c + "folder"))
-                .session_path;
+            lay_down_session(dev, dev.path(root), id, read_stamped(c + "folder")).session_path;
         std::error_code none;
         fs::copy(c + "before", s,
                  fs::copy_options::recursive | fs::copy_options::overwrite_existing, none);
