@@ -99,9 +99,7 @@ TEST_F(Files, InterruptsAreReadTwice) {
 // A folder name that got executed would reach the script changed, so its line would differ.
 TEST_F(Files, AScriptStartsOnlyWhenNoPackageProcessNamesItAndGetsItsFolderLiterally) {
     std::string name = "probe_" + std::to_string(getpid()) + ".sh";
-    std::string script = dev.path(std::string(device::kShellDir)) + "/" + name;
-    write_file(script, "#!/bin/sh\nprintf 'started %s\\n' \"$1\" >> \"$1/probe.log\"\n");
-    chmod(script.c_str(), 0755);
+    dev.link(std::string(device::kShellDir) + "/" + name, kData + "probe.sh");
     make_dirs(dir + "/busy");
     auto running = [&] { return ps_grep_and_check_if_included("Kelvane", name) == 1; };
     // Another program of the package whose command line names the script counts as running.

@@ -1,0 +1,2 @@
+#!/bin/sh
+printf 'started %s\n' "$1" >> "$1/probe.log"
