@@ -151,6 +151,6 @@ TEST_F(Session, EndsWithClosingLinesOnceAndOneArchiveOfTheWholeFolder) {
         }
         EXPECT_EQ(masked(log_lines(log, dev)), read_file(c + "log")) << c;
     }
-    EXPECT_EQ(server.requests().back().path, "/norv-cgi/serverreport.cgi");
+    EXPECT_EQ(server.requests().at(0).path, "/norv-cgi/serverreport.cgi");
     EXPECT_FALSE(fs::exists(dev.root() + "/pwned"));
 }
