@@ -143,20 +143,14 @@ const std::map<std::string, Parser>& parsers() {
         {"session_info_values", each_line([](const std::string& line) {
              return std::pair(update_data_points(line), update_duration(line));
          })},
-        {"ptz_test_settings",
-         [](const std::string& arg, const std::string& input) {
-             bool interval = arg == "interval";
-             write_file(
-                 device::path(interval ? device::kPtzTestIntervalFile : device::kPtzTestTimesFile),
-                 input);
-             return (interval ? show(ptz_test_interval_get()) : show(ptz_test_given_times_get())) +
-                    "\n";
-         }},
+        {"ptz_test_settings", whole([](const std::string& input) {
+             write_file(device::path(device::kPtzTestIntervalFile), input);
+             write_file(device::path(device::kPtzTestTimesFile), input);
+             return std::pair(ptz_test_interval_get(), ptz_test_given_times_get());
+         })},
         {"password", whole([](std::string text) {
-             std::FILE* in = fmemopen(text.data(), text.size(), "r");
-             std::optional<std::string> password = read_password(in);
-             std::fclose(in);
-             return password;
+             File in(fmemopen(text.data(), text.size(), "r"));
+             return read_password(in.get());
          })},
         {"camera_has_ptz", each_line([](const std::string& line) {
              size_t bar = line.find('|');
@@ -175,12 +169,14 @@ const std::map<std::string, Parser>& parsers() {
     return table;
 }
 
-// "\xHH" stands for any byte, so that the data files can hold it; a final "\c" leaves out the
-// line feed.
+// "\xHH" stands for any byte and a final "\c" leaves out the line feed, so that the data files
+// can hold them.
 std::string unescape(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text.compare(i, 2, "\\x") == 0 && i + 4 <= text.size()) {
+        if (text.compare(i, 3, "\\c\n") == 0) {
+            i += 2;
+        } else if (text.compare(i, 2, "\\x") == 0 && i + 4 <= text.size()) {
             out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
             i += 3;
         } else {
@@ -192,25 +188,21 @@ std::string unescape(const std::string& text) {
 
 struct Case {
     std::string parser, arg, input, expected;
-    size_t line;
 };
 
 std::vector<Case> load_cases() {
     std::vector<Case> cases;
     for (const auto& entry : fs::directory_iterator(KELVANE_SOURCE_DIR "/tests/data/parsers")) {
-        std::string name = entry.path().stem().string();
-        Lines lines = str_lines(read_file(entry.path()).value_or(""));
         std::string* text = nullptr;  // the input or expected text of the case read last
-        for (size_t i = 0; i < lines.size(); ++i) {
-            const std::string& line = lines[i];
+        for (const std::string& line : str_lines(read_file(entry.path()).value_or(""))) {
             if (line.starts_with("<<<")) {
-                cases.push_back({name, line.size() > 4 ? line.substr(4) : "", "", "", i + 1});
+                cases.push_back(
+                    {entry.path().stem(), line.substr(std::min<size_t>(4, line.size())), "", ""});
                 text = &cases.back().input;
             } else if (line == ">>>" && text != nullptr) {
                 text = &cases.back().expected;
             } else if (text != nullptr) {
-                bool cut = line.ends_with("\\c");
-                *text += unescape(cut ? line.substr(0, line.size() - 2) : line + "\n");
+                *text += line + "\n";
             }
         }
     }
@@ -295,14 +287,12 @@ void check_case(const std::string& name) {
         errno = 0;
         kCollectors.at(name.substr(0, name.find('-')))(session);
     }
-    std::map<std::string, std::string> expected = files_below(data + "/expected");
-    std::string log_text = logged(log, dev);
+    std::map<std::string, std::string> files = files_below(session + "/system_monitoring");
+    files["log"] = logged(log, dev);
     if (top) {
-        log_text = std::regex_replace(log_text, std::regex("\\b" + pid + "\\b"), "@PID@");
+        files["log"] = std::regex_replace(files["log"], std::regex("\\b" + pid + "\\b"), "@PID@");
     }
-    EXPECT_EQ(log_text, expected["log"]) << name;
-    expected.erase("log");
-    EXPECT_EQ(files_below(session + "/system_monitoring"), expected) << name;
+    EXPECT_EQ(files, files_below(data + "/expected")) << name;
 }
 
 }  // namespace
@@ -312,8 +302,10 @@ TEST(Parsers, CapturedTextGivesTheExpectedValue) {
         DeviceRoot dev;
         LogCapture log;
         errno = 0;
-        std::string out = parsers().at(c.parser)(c.arg, c.input);
-        EXPECT_EQ(out + logged(log, dev), c.expected) << c.parser << ".txt:" << c.line;
+        std::string out = parsers().at(c.parser)(c.arg, unescape(c.input));
+        EXPECT_EQ(out + logged(log, dev), unescape(c.expected))
+            << c.parser << " <<< " << c.arg << "\n"
+            << c.input;
     }
 }
 
