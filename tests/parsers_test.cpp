@@ -2,7 +2,7 @@
 // parser's cases, "<<< argument", the input, ">>>", the expected rendering and what was logged.
 // tests/data/collectors/<collector>[-<case>]/: input/ is laid below the device root, expected/
 // holds the files the collector leaves in the session's system_monitoring folder after two runs
-// (time stamps as "T") and expected/log what it logged (device paths as on the device). Beside
+// (time stamps as "T") and expected/log what it logged (the device root as ROOT). Beside
 // them, bus/<mock>.json starts that mock on the device's bus, http/<name> is served as
 // "/norv-cgi/<name>", and top stands in for top, "@PID@" in it and in the log being this process.
 #include <gtest/gtest.h>
@@ -209,16 +209,10 @@ std::vector<Case> load_cases() {
     return cases;
 }
 
-// What was logged, a line each, with source line numbers as N and the device root left out.
+// log_lines, with the line numbers that some messages give as codes masked too.
 std::string logged(const LogCapture& log, const DeviceRoot& dev) {
-    static const std::regex line_number(R"((\([a-z_/]+:|FAILED |parsing: )\d+)");
-    std::string out;
-    for (const auto& [level, text] : log.entries()) {
-        std::string masked = std::regex_replace(text, line_number, "$1N");
-        out += std::to_string(level) + " " +
-               std::regex_replace(masked, std::regex(dev.root()), "") + "\n";
-    }
-    return out;
+    static const std::regex line_number(R"((FAILED |parsing: )\d+)");
+    return std::regex_replace(log_lines(log, dev), line_number, "$1N");
 }
 
 const std::string kData = std::string(KELVANE_SOURCE_DIR) + "/tests/data/collectors";
