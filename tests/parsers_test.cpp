@@ -186,36 +186,11 @@ std::string unescape(const std::string& text) {
     return out;
 }
 
-struct Case {
-    std::string parser, arg, input, expected;
-};
-
-std::vector<Case> load_cases() {
-    std::vector<Case> cases;
-    for (const auto& entry : fs::directory_iterator(KELVANE_SOURCE_DIR "/tests/data/parsers")) {
-        std::string* text = nullptr;  // the input or expected text of the case read last
-        for (const std::string& line : str_lines(read_file(entry.path()).value_or(""))) {
-            if (line.starts_with("<<<")) {
-                cases.push_back(
-                    {entry.path().stem(), line.substr(std::min<size_t>(4, line.size())), "", ""});
-                text = &cases.back().input;
-            } else if (line == ">>>" && text != nullptr) {
-                text = &cases.back().expected;
-            } else if (text != nullptr) {
-                *text += line + "\n";
-            }
-        }
-    }
-    return cases;
-}
-
 // log_lines, with the line numbers that some messages give as codes masked too.
 std::string logged(const LogCapture& log, const DeviceRoot& dev) {
     static const std::regex line_number(R"((FAILED |parsing: )\d+)");
     return std::regex_replace(log_lines(log, dev), line_number, "$1N");
 }
-
-const std::string kData = std::string(KELVANE_SOURCE_DIR) + "/tests/data/collectors";
 
 // Start-up, then a sample, as the daemon does them.
 void store_environment(const std::string& session) {
@@ -252,59 +227,73 @@ std::map<std::string, std::string> files_below(const std::string& dir) {
     return files;
 }
 
-// "<collector>-<case>" is another case of the same collector.
-void check_case(const std::string& name) {
-    const std::string data = kData + "/" + name;
-    DeviceRoot dev;
-    PrivateBus bus;
-    BusyBoxPath tools;
-    LogCapture log;
-    dev.link("/usr/bin/curl", "/usr/bin/curl");
-    std::error_code missing;  // not every case has input
-    fs::copy(data + "/input", dev.root(), fs::copy_options::recursive, missing);
-    for (const auto& [mock, parameters] : files_below(data + "/bus")) {
-        bus.start(fs::path(mock).stem(), parameters);
-    }
-    std::optional<HttpServer> http;
-    for (const auto& [page, body] : files_below(data + "/http")) {
-        (http ? *http : http.emplace("root", "pass")).serve(page, body);
-    }
-    const std::string pid = std::to_string(getpid());
-    std::optional<std::string> top = read_file(data + "/top");
-    if (top) {
-        write_file(tools.dir() + "/top", std::regex_replace(*top, std::regex("@PID@"), pid));
-        fs::permissions(tools.dir() + "/top", fs::perms::owner_all);
-    }
-    std::string session = lay_down_session(dev, dev.root() + "/storage/", "SD_DISK").session_path;
-    network_bandwidth = {};
-    for (int run = 0; run < 2; ++run) {
-        errno = 0;
-        kCollectors.at(name.substr(0, name.find('-')))(session);
-    }
-    std::map<std::string, std::string> files = files_below(session + "/system_monitoring");
-    files["log"] = logged(log, dev);
-    if (top) {
-        files["log"] = std::regex_replace(files["log"], std::regex("\\b" + pid + "\\b"), "@PID@");
-    }
-    EXPECT_EQ(files, files_below(data + "/expected")) << name;
-}
-
 }  // namespace
 
 TEST(Parsers, CapturedTextGivesTheExpectedValue) {
-    for (const Case& c : load_cases()) {
-        DeviceRoot dev;
-        LogCapture log;
-        errno = 0;
-        std::string out = parsers().at(c.parser)(c.arg, unescape(c.input));
-        EXPECT_EQ(out + logged(log, dev), unescape(c.expected))
-            << c.parser << " <<< " << c.arg << "\n"
-            << c.input;
+    for (const auto& entry : fs::directory_iterator(KELVANE_SOURCE_DIR "/tests/data/parsers")) {
+        std::vector<std::array<std::string, 3>> cases;  // argument, input, expected
+        size_t part = 0;
+        for (const std::string& line : str_lines(read_file(entry.path()).value_or(""))) {
+            if (line.starts_with("<<<")) {
+                cases.push_back({line.substr(std::min<size_t>(4, line.size())), "", ""});
+                part = 1;
+            } else if (line == ">>>" && part == 1) {
+                part = 2;
+            } else if (part > 0) {
+                cases.back()[part] += line + "\n";
+            }
+        }
+        const std::string parser = entry.path().stem();
+        for (const auto& [arg, input, expected] : cases) {
+            DeviceRoot dev;
+            LogCapture log;
+            errno = 0;
+            std::string out = parsers().at(parser)(arg, unescape(input));
+            EXPECT_EQ(out + logged(log, dev), unescape(expected))
+                << parser << " <<< " << arg << "\n"
+                << input;
+        }
     }
 }
 
+// "<collector>-<case>" is another case of the same collector.
 TEST(Collectors, LeaveTheExpectedFiles) {
-    for (const auto& entry : fs::directory_iterator(kData)) {
-        check_case(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(KELVANE_SOURCE_DIR "/tests/data/collectors")) {
+        const std::string name = entry.path().filename();
+        const std::string data = entry.path();
+        DeviceRoot dev;
+        PrivateBus bus;
+        BusyBoxPath tools;
+        LogCapture log;
+        dev.link("/usr/bin/curl", "/usr/bin/curl");
+        std::error_code missing;  // not every case has input
+        fs::copy(data + "/input", dev.root(), fs::copy_options::recursive, missing);
+        for (const auto& [mock, parameters] : files_below(data + "/bus")) {
+            bus.start(fs::path(mock).stem(), parameters);
+        }
+        std::optional<HttpServer> http;
+        for (const auto& [page, body] : files_below(data + "/http")) {
+            (http ? *http : http.emplace("root", "pass")).serve(page, body);
+        }
+        const std::string pid = std::to_string(getpid());
+        std::optional<std::string> top = read_file(data + "/top");
+        if (top) {
+            write_file(tools.dir() + "/top", std::regex_replace(*top, std::regex("@PID@"), pid));
+            fs::permissions(tools.dir() + "/top", fs::perms::owner_all);
+        }
+        std::string session =
+            lay_down_session(dev, dev.root() + "/storage/", "SD_DISK").session_path;
+        network_bandwidth = {};
+        for (int run = 0; run < 2; ++run) {
+            errno = 0;
+            kCollectors.at(name.substr(0, name.find('-')))(session);
+        }
+        std::map<std::string, std::string> files = files_below(session + "/system_monitoring");
+        files["log"] = logged(log, dev);
+        if (top) {
+            files["log"] =
+                std::regex_replace(files["log"], std::regex("\\b" + pid + "\\b"), "@PID@");
+        }
+        EXPECT_EQ(files, files_below(data + "/expected")) << name;
     }
 }
