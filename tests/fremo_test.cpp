@@ -27,11 +27,9 @@ TEST(Fremo, CredentialsAndPathsReachTheServerUnchangedOnlyCurlFailuresFail) {
     EXPECT_EQ(server.requests().back().path, path);
     server.shut_down();
     EXPECT_FALSE(fremo_download("root", "pass", path, dest));
-    EXPECT_TRUE(log.has(LOG_WARNING, "Exit status '7' for command: " + dev.root() +
-                                         "/usr/bin/curl -sS -u \"root\":\"pass\" -o \"" +
-                                         shell_escape_double_quoted(dest) + "\" 'http://" +
-                                         server.address() + shell_escape_single_quoted(path) +
-                                         "'"));
-    EXPECT_EQ(log.entries().size(), 1u);
-    EXPECT_FALSE(read_file(dev.root() + "/pwned").has_value());
+    EXPECT_EQ(log_lines(log, dev),
+              "4 Exit status '7' for command: ROOT/usr/bin/curl -sS -u \"root\":\"pass\" -o "
+              "\"ROOT/dir with \\\"quotes\\\" \\$x/report.txt\" 'http://" +
+                  server.address() +
+                  "/norv-cgi/param.cgi?action=list&group=root.Sensor&x='\\''y'\\'''\n");
 }

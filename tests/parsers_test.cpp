@@ -2,7 +2,7 @@
 // parser's cases, "<<< argument", the input, ">>>", the expected rendering and what was logged.
 // tests/data/collectors/<collector>[-<case>]/: input/ is laid below the device root, expected/
 // holds the files the collector leaves in the session's system_monitoring folder after two runs
-// (time stamps as "T") and expected/log what it logged (device paths as on the device). Beside
+// (time stamps as "T") and expected/log what it logged (the device root as ROOT). Beside
 // them, bus/<mock>.json starts that mock on the device's bus, http/<name> is served as
 // "/norv-cgi/<name>", and top stands in for top, "@PID@" in it and in the log being this process.
 #include <gtest/gtest.h>
@@ -143,20 +143,14 @@ const std::map<std::string, Parser>& parsers() {
         {"session_info_values", each_line([](const std::string& line) {
              return std::pair(update_data_points(line), update_duration(line));
          })},
-        {"ptz_test_settings",
-         [](const std::string& arg, const std::string& input) {
-             bool interval = arg == "interval";
-             write_file(
-                 device::path(interval ? device::kPtzTestIntervalFile : device::kPtzTestTimesFile),
-                 input);
-             return (interval ? show(ptz_test_interval_get()) : show(ptz_test_given_times_get())) +
-                    "\n";
-         }},
+        {"ptz_test_settings", whole([](const std::string& input) {
+             write_file(device::path(device::kPtzTestIntervalFile), input);
+             write_file(device::path(device::kPtzTestTimesFile), input);
+             return std::pair(ptz_test_interval_get(), ptz_test_given_times_get());
+         })},
         {"password", whole([](std::string text) {
-             std::FILE* in = fmemopen(text.data(), text.size(), "r");
-             std::optional<std::string> password = read_password(in);
-             std::fclose(in);
-             return password;
+             File in(fmemopen(text.data(), text.size(), "r"));
+             return read_password(in.get());
          })},
         {"camera_has_ptz", each_line([](const std::string& line) {
              size_t bar = line.find('|');
@@ -175,12 +169,14 @@ const std::map<std::string, Parser>& parsers() {
     return table;
 }
 
-// "\xHH" stands for any byte, so that the data files can hold it; a final "\c" leaves out the
-// line feed.
+// "\xHH" stands for any byte and a final "\c" leaves out the line feed, so that the data files
+// can hold them.
 std::string unescape(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text.compare(i, 2, "\\x") == 0 && i + 4 <= text.size()) {
+        if (text.compare(i, 3, "\\c\n") == 0) {
+            i += 2;
+        } else if (text.compare(i, 2, "\\x") == 0 && i + 4 <= text.size()) {
             out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
             i += 3;
         } else {
@@ -190,46 +186,11 @@ std::string unescape(const std::string& text) {
     return out;
 }
 
-struct Case {
-    std::string parser, arg, input, expected;
-    size_t line;
-};
-
-std::vector<Case> load_cases() {
-    std::vector<Case> cases;
-    for (const auto& entry : fs::directory_iterator(KELVANE_SOURCE_DIR "/tests/data/parsers")) {
-        std::string name = entry.path().stem().string();
-        Lines lines = str_lines(read_file(entry.path()).value_or(""));
-        std::string* text = nullptr;  // the input or expected text of the case read last
-        for (size_t i = 0; i < lines.size(); ++i) {
-            const std::string& line = lines[i];
-            if (line.starts_with("<<<")) {
-                cases.push_back({name, line.size() > 4 ? line.substr(4) : "", "", "", i + 1});
-                text = &cases.back().input;
-            } else if (line == ">>>" && text != nullptr) {
-                text = &cases.back().expected;
-            } else if (text != nullptr) {
-                bool cut = line.ends_with("\\c");
-                *text += unescape(cut ? line.substr(0, line.size() - 2) : line + "\n");
-            }
-        }
-    }
-    return cases;
-}
-
-// What was logged, a line each, with source line numbers as N and the device root left out.
+// log_lines, with the line numbers that some messages give as codes masked too.
 std::string logged(const LogCapture& log, const DeviceRoot& dev) {
-    static const std::regex line_number(R"((\([a-z_/]+:|FAILED |parsing: )\d+)");
-    std::string out;
-    for (const auto& [level, text] : log.entries()) {
-        std::string masked = std::regex_replace(text, line_number, "$1N");
-        out += std::to_string(level) + " " +
-               std::regex_replace(masked, std::regex(dev.root()), "") + "\n";
-    }
-    return out;
+    static const std::regex line_number(R"((FAILED |parsing: )\d+)");
+    return std::regex_replace(log_lines(log, dev), line_number, "$1N");
 }
-
-const std::string kData = std::string(KELVANE_SOURCE_DIR) + "/tests/data/collectors";
 
 // Start-up, then a sample, as the daemon does them.
 void store_environment(const std::string& session) {
@@ -266,59 +227,70 @@ std::map<std::string, std::string> files_below(const std::string& dir) {
     return files;
 }
 
-// "<collector>-<case>" is another case of the same collector.
-void check_case(const std::string& name) {
-    const std::string data = kData + "/" + name;
-    DeviceRoot dev;
-    PrivateBus bus;
-    BusyBoxPath tools;
-    LogCapture log;
-    dev.link("/usr/bin/curl", "/usr/bin/curl");
-    std::error_code missing;  // not every case has input
-    fs::copy(data + "/input", dev.root(), fs::copy_options::recursive, missing);
-    for (const auto& [mock, parameters] : files_below(data + "/bus")) {
-        bus.start(fs::path(mock).stem(), parameters);
-    }
-    std::optional<HttpServer> http;
-    for (const auto& [page, body] : files_below(data + "/http")) {
-        (http ? *http : http.emplace("root", "pass")).serve(page, body);
-    }
-    const std::string pid = std::to_string(getpid());
-    std::optional<std::string> top = read_file(data + "/top");
-    if (top) {
-        write_file(tools.dir() + "/top", std::regex_replace(*top, std::regex("@PID@"), pid));
-        fs::permissions(tools.dir() + "/top", fs::perms::owner_all);
-    }
-    std::string session = lay_down_session(dev, dev.root() + "/storage/", "SD_DISK").session_path;
-    network_bandwidth = {};
-    for (int run = 0; run < 2; ++run) {
-        errno = 0;
-        kCollectors.at(name.substr(0, name.find('-')))(session);
-    }
-    std::map<std::string, std::string> expected = files_below(data + "/expected");
-    std::string log_text = logged(log, dev);
-    if (top) {
-        log_text = std::regex_replace(log_text, std::regex("\\b" + pid + "\\b"), "@PID@");
-    }
-    EXPECT_EQ(log_text, expected["log"]) << name;
-    expected.erase("log");
-    EXPECT_EQ(files_below(session + "/system_monitoring"), expected) << name;
-}
-
 }  // namespace
 
 TEST(Parsers, CapturedTextGivesTheExpectedValue) {
-    for (const Case& c : load_cases()) {
-        DeviceRoot dev;
-        LogCapture log;
-        errno = 0;
-        std::string out = parsers().at(c.parser)(c.arg, c.input);
-        EXPECT_EQ(out + logged(log, dev), c.expected) << c.parser << ".txt:" << c.line;
+    for (const auto& entry : fs::directory_iterator(KELVANE_SOURCE_DIR "/tests/data/parsers")) {
+        std::vector<std::array<std::string, 3>> cases;  // argument, input, expected
+        size_t part = 0;
+        for (const std::string& line : str_lines(read_file(entry.path()).value_or(""))) {
+            if (line.starts_with("<<<")) {
+                cases.push_back({line.substr(std::min<size_t>(4, line.size())), "", ""});
+                part = 1;
+            } else if (line == ">>>" && part == 1) {
+                part = 2;
+            } else if (part > 0) {
+                cases.back()[part] += line + "\n";
+            }
+        }
+        const std::string parser = entry.path().stem();
+        for (const auto& [arg, input, expected] : cases) {
+            DeviceRoot dev;
+            LogCapture log;
+            errno = 0;
+            std::string out = parsers().at(parser)(arg, unescape(input));
+            EXPECT_EQ(out + logged(log, dev), unescape(expected))
+                << parser << " <<< " << arg << "\n"
+                << input;
+        }
     }
 }
 
+// "<collector>-<case>" is another case of the same collector.
 TEST(Collectors, LeaveTheExpectedFiles) {
-    for (const auto& entry : fs::directory_iterator(kData)) {
-        check_case(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(KELVANE_SOURCE_DIR "/tests/data/collectors")) {
+        const std::string name = entry.path().filename();
+        const std::string data = entry.path();
+        DeviceRoot dev;
+        PrivateBus bus;
+        BusyBoxPath tools;
+        LogCapture log;
+        dev.link("/usr/bin/curl", "/usr/bin/curl");
+        std::error_code missing;  // not every case has input
+        fs::copy(data + "/input", dev.root(), fs::copy_options::recursive, missing);
+        for (const auto& [mock, parameters] : files_below(data + "/bus")) {
+            bus.start(fs::path(mock).stem(), parameters);
+        }
+        std::optional<HttpServer> http;
+        for (const auto& [page, body] : files_below(data + "/http")) {
+            (http ? *http : http.emplace("root", "pass")).serve(page, body);
+        }
+        const std::string pid = std::to_string(getpid());
+        if (std::optional<std::string> top = read_file(data + "/top")) {
+            write_file(tools.dir() + "/top", std::regex_replace(*top, std::regex("@PID@"), pid));
+            fs::permissions(tools.dir() + "/top", fs::perms::owner_all);
+        }
+        std::string session =
+            lay_down_session(dev, dev.root() + "/storage/", "SD_DISK").session_path;
+        network_bandwidth = {};
+        for (int run = 0; run < 2; ++run) {
+            errno = 0;
+            kCollectors.at(name.substr(0, name.find('-')))(session);
+        }
+        std::map<std::string, std::string> files = files_below(session + "/system_monitoring");
+        std::map<std::string, std::string> expected = files_below(data + "/expected");
+        files["log"] = logged(log, dev);
+        expected["log"] = std::regex_replace(expected["log"], std::regex("@PID@"), pid);
+        EXPECT_EQ(files, expected) << name;
     }
 }

