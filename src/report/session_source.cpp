@@ -65,7 +65,8 @@ std::uint32_t le(const std::string& d, std::size_t at, int bytes) {
     return v;
 }
 
-// Inflates raw deflate data as far as it goes; false when it stops short of its end.
+// Inflates raw deflate data as far as it goes; false when it stops short of its end. A full
+// buffer may hold back output even when all input is taken, so only inflate says when to stop.
 bool inflate_raw(const std::string& in, std::string& out) {
     z_stream z{};
     if (inflateInit2(&z, -MAX_WBITS) != Z_OK) {
@@ -81,7 +82,7 @@ bool inflate_raw(const std::string& in, std::string& out) {
         z.avail_out = sizeof buffer;
         rc = inflate(&z, Z_NO_FLUSH);
         out.append(buffer, sizeof buffer - z.avail_out);
-    } while (rc == Z_OK && z.avail_in > 0);
+    } while (rc == Z_OK);
     return rc == Z_STREAM_END;
 }
 
