@@ -43,55 +43,7 @@ void put_line(std::FILE* f, const std::string& text) {
     std::fputc('\n', f);
 }
 
-}  // namespace
-
-void read_and_update_session_info(const std::string& path, const std::string& field,
-                                  const std::string& default_value, value_callback cb) {
-    if (field.size() > kMaxFieldLength) {
-        LOG_ERRNO(LOG_ERR, "Cannot read field names larger than 1000 characters, got: %s",
-                  field.c_str());
-        return;
-    }
-    std::string info_path = path + "/Session_Information.txt";
-    File info = file_open(info_path, "r");
-    if (!info) {
-        log_msg(LOG_DEBUG, "(errno: %s) Could not open file '%s'", log_errno_text(),
-                info_path.c_str());
-        errno = 0;
-        return;
-    }
-    TempFile tmp = file_temp_open(info_path, path + "/Session_Information_tmp_tmp.txt");
-    if (!tmp.file) {
-        LOG_ERRNO(LOG_ERR, "Could not open file '%s'", tmp.path.c_str());
-        return;
-    }
-    const std::string prefix = field + ": ";
-    bool modified = false;
-    std::string line;
-    while (file_read_line(info.get(), line)) {
-        std::optional<std::string> value;
-        if (line.starts_with(prefix)) {
-            value = cb(line.substr(prefix.size()));
-        }
-        if (value) {
-            put_line(tmp.file.get(), prefix + *value);
-            modified = true;
-        } else {
-            // Every line gets its newline back, so an appended field never joins a last line
-            // that had none.
-            put_line(tmp.file.get(), line);
-        }
-    }
-    if (!session_info_read_whole(info.get(), tmp, info_path)) {
-        return;
-    }
-    info.reset();
-    if (!modified) {
-        put_line(tmp.file.get(), prefix + default_value);
-    }
-    session_info_commit(std::move(tmp), info_path);
-}
-
+// Removes the temporary file after a read error, so that it never shortens the file.
 bool session_info_read_whole(std::FILE* info, TempFile& tmp, const std::string& info_path) {
     if (!std::ferror(info)) {
         return true;
@@ -104,14 +56,73 @@ bool session_info_read_whole(std::FILE* info, TempFile& tmp, const std::string& 
     return false;
 }
 
-bool session_info_commit(TempFile tmp, const std::string& info_path) {
-    std::string tmp_path = tmp.path;
-    if (file_temp_commit(std::move(tmp), info_path)) {
+void session_info_commit(TempFile tmp, const std::string& info_path) {
+    if (!file_temp_close(tmp)) {
+        LOG_ERRNO(LOG_ERR, "Could not write file '%s', kept '%s' as it was", tmp.path.c_str(),
+                  info_path.c_str());
+        return;
+    }
+    // A failed rename is logged by file_rename; no stray temporary file stays behind.
+    if (!file_rename(tmp.path, info_path) && unlink(tmp.path.c_str()) != 0) {
+        errno = 0;
+    }
+}
+
+}  // namespace
+
+bool session_info_rewrite(const std::string& path, const std::string& tmp_name,
+                          const session_info_edit& edit, const std::function<std::string()>& tail) {
+    std::string info_path = path + "/Session_Information.txt";
+    File info = file_open(info_path, "r");
+    if (!info) {
+        return false;
+    }
+    TempFile tmp = file_temp_open(info_path, path + "/" + tmp_name);
+    if (!tmp.file) {
+        LOG_ERRNO(LOG_ERR, "Could not open file '%s'", tmp.path.c_str());
         return true;
     }
-    LOG_ERRNO(LOG_ERR, "Could not write file '%s', kept '%s' as it was", tmp_path.c_str(),
-              info_path.c_str());
-    return false;
+    std::string line;
+    while (file_read_line(info.get(), line)) {
+        // Every line gets its newline back, so an appended line never joins a last line that
+        // had none.
+        if (std::optional<std::string> text = edit(line)) {
+            put_line(tmp.file.get(), *text);
+        }
+    }
+    if (!session_info_read_whole(info.get(), tmp, info_path)) {
+        return true;
+    }
+    info.reset();
+    std::string end = tail();
+    std::fwrite(end.data(), 1, end.size(), tmp.file.get());
+    session_info_commit(std::move(tmp), info_path);
+    return true;
+}
+
+void read_and_update_session_info(const std::string& path, const std::string& field,
+                                  const std::string& default_value, value_callback cb) {
+    if (field.size() > kMaxFieldLength) {
+        LOG_ERRNO(LOG_ERR, "Cannot read field names larger than 1000 characters, got: %s",
+                  field.c_str());
+        return;
+    }
+    const std::string prefix = field + ": ";
+    bool modified = false;
+    auto update = [&](const std::string& line) -> std::optional<std::string> {
+        std::optional<std::string> value;
+        if (line.starts_with(prefix)) {
+            value = cb(line.substr(prefix.size()));
+        }
+        modified = modified || value.has_value();
+        return value ? prefix + *value : line;
+    };
+    auto missing_field = [&] { return modified ? std::string() : prefix + default_value + "\n"; };
+    if (!session_info_rewrite(path, "Session_Information_tmp_tmp.txt", update, missing_field)) {
+        log_msg(LOG_DEBUG, "(errno: %s) Could not open file '%s'", log_errno_text(),
+                (path + "/Session_Information.txt").c_str());
+        errno = 0;
+    }
 }
 
 void update_number_of_collected_data_points(const std::string& path) {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,11 +35,16 @@ std::optional<std::string> update_data_points(const std::string& old_value);
 // "%u Days %u hours %u minutes" plus one minute; nothing when the value doesn't parse.
 std::optional<std::string> update_duration(const std::string& old_value);
 
-// After copying `info` into `tmp`: true when the whole file was read; otherwise removes the
-// temporary file and logs, so that a read error never shortens the file.
-bool session_info_read_whole(std::FILE* info, TempFile& tmp, const std::string& info_path);
-// Puts `tmp` in place of `info_path`; when it can't, logs and leaves the file as it was.
-bool session_info_commit(TempFile tmp, const std::string& info_path);
+// What a rewrite makes of one line of the information file (given without its '\n'): the text
+// to write in its place, or nothing to drop the line.
+using session_info_edit = std::function<std::optional<std::string>(const std::string& line)>;
+
+// Rewrites <path>/Session_Information.txt through the temporary file <path>/<tmp_name>: every
+// line as `edit` makes it, then what `tail` returns, as it stands. False, errno telling why,
+// only when the file could not be opened (it stays missing); any later failure is logged and
+// leaves the file as it was.
+bool session_info_rewrite(const std::string& path, const std::string& tmp_name,
+                          const session_info_edit& edit, const std::function<std::string()>& tail);
 
 // Network counters
 

@@ -236,15 +236,28 @@ TempFile file_temp_open(const std::string& path, const std::string& tmp_path) {
     return tmp;
 }
 
-bool file_temp_commit(TempFile tmp, const std::string& path) {
+bool file_temp_close(TempFile& tmp) {
     std::FILE* f = tmp.file.release();
     bool written = std::fflush(f) == 0 && std::ferror(f) == 0 && fsync(fileno(f)) == 0;
     int saved = errno;
     bool closed = std::fclose(f) == 0;
-    if (written && closed && std::rename(tmp.path.c_str(), path.c_str()) == 0) {
+    if (written && closed) {
         return true;
     }
     saved = written ? errno : saved;
+    unlink(tmp.path.c_str());
+    errno = saved;
+    return false;
+}
+
+bool file_temp_commit(TempFile tmp, const std::string& path) {
+    if (!file_temp_close(tmp)) {
+        return false;
+    }
+    if (std::rename(tmp.path.c_str(), path.c_str()) == 0) {
+        return true;
+    }
+    int saved = errno;
     unlink(tmp.path.c_str());
     errno = saved;
     return false;

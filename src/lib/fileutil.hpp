@@ -73,8 +73,11 @@ struct TempFile {
 // planted there is never written through) or, when `tmp_path` is empty, a unique name beside
 // `path`. No file on failure, errno tells why.
 TempFile file_temp_open(const std::string& path, const std::string& tmp_path = "");
-// Flushes, syncs and closes `tmp`, and renames it over `path` only when all of it succeeded;
-// otherwise removes it, leaves `path` as it was, errno tells why and the result is false.
+// Flushes, syncs and closes `tmp`; when any of it fails removes it, errno tells why and the
+// result is false.
+bool file_temp_close(TempFile& tmp);
+// file_temp_close, then renames `tmp` over `path` only when all of it succeeded; otherwise
+// removes it, leaves `path` as it was, errno tells why and the result is false.
 bool file_temp_commit(TempFile tmp, const std::string& path);
 
 // Writes `contents` to a temporary file beside `path` and renames it over `path` only when

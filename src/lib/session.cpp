@@ -31,35 +31,20 @@ bool has_end_line(const std::string& signature_path) {
 }
 
 void write_stop_time(const std::string& session_path) {
-    std::string info_path = session_path + "/Session_Information.txt";
-    File info = file_open(info_path, "r");
     std::string stop_time = date_format_now("%a %b %e %H:%M:%S %Z %Y", 100);
-    if (!info) {
-        errno = 0;
-        return;
-    }
-    // Opened only for a file to rewrite, so no empty temporary file is left beside nothing.
-    TempFile tmp = file_temp_open(info_path, session_path + "/Session_Information_tmp.txt");
-    if (!tmp.file) {
-        LOG_ERRNO(LOG_ERR, "Could not open file '%s'", tmp.path.c_str());
-        return;
-    }
-    std::string line;
-    while (file_read_line(info.get(), line)) {
+    auto keep = [](const std::string& line) -> std::optional<std::string> {
         // Closing lines of an earlier end are replaced by this end's.
         if (line.find("Stop Time of the session:") != std::string::npos ||
             line.find("Session Size: ") != std::string::npos) {
-            continue;
+            return std::nullopt;
         }
-        line += '\n';
-        std::fwrite(line.data(), 1, line.size(), tmp.file.get());
+        return line;
+    };
+    auto stop_line = [&] { return "Stop Time of the session: " + stop_time + "\r\n"; };
+    // No information file: nothing to stop, and no empty temporary file left beside nothing.
+    if (!session_info_rewrite(session_path, "Session_Information_tmp.txt", keep, stop_line)) {
+        errno = 0;
     }
-    if (!session_info_read_whole(info.get(), tmp, info_path)) {
-        return;
-    }
-    info.reset();
-    std::fprintf(tmp.file.get(), "Stop Time of the session: %s\r\n", stop_time.c_str());
-    session_info_commit(std::move(tmp), info_path);
 }
 
 void write_session_size(const std::string& session_path) {
