@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "lib/fileutil.hpp"
+#include "lib/fileio.hpp"
 #include "lib/strutil.hpp"
 
 #define LOG_MODULE "lib/sysutil"
