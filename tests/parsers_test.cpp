@@ -37,6 +37,9 @@ namespace {
 using Lines = std::vector<std::string>;
 using Parser = std::function<std::string(const std::string& arg, const std::string& input)>;
 
+// What the parser of the running case handed back to be logged.
+LogNotes notes;
+
 // A value as the tables write it: strings quoted, "none" for nothing, the members of a pair,
 // tuple or array apart by blanks.
 template <typename T>
@@ -92,7 +95,7 @@ Parser each_line(F parse) {
 const std::map<std::string, Parser>& parsers() {
     static const std::map<std::string, Parser> table = {
         {"session_state", whole([](std::string_view text) {
-             MonitoringSession s = monitoring_session_parse(text);
+             MonitoringSession s = monitoring_session_parse(text, notes);
              return s ? std::optional(
                             std::tuple(s->storage_id, s->session_path, s->monitor_start_time))
                       : std::nullopt;
@@ -106,15 +109,28 @@ const std::map<std::string, Parser>& parsers() {
         {"ps_grep", whole(lines_include)},
         {"storage_reply",
          [](const std::string&, const std::string& input) {
-             std::optional<StorageList> storages = storage_reply_parse(str_lines(input));
-             return (storages ? "" : "rejected\n") +
-                    rows(storages.value_or(StorageList()), [](const StorageInfo& s) {
-                        return std::tuple(s.disk_id, s.friendly_name, s.mount_point, s.status,
-                                          s.disk_type, s.disruption, s.available, s.removed,
-                                          s.locked, s.full, s.read_only, s.exiting, s.recording,
-                                          s.recipient, s.read_write_failure, s.encryptionenabled,
-                                          s.diskencrypted, s.malformed, is_storage_ok(s));
-                    });
+             StorageReply reply = storage_reply_parse(str_lines(input));
+             notes = reply.notes;
+             notes.insert(notes.end(), reply.cut.begin(), reply.cut.end());
+             if (!reply.cut.empty()) {
+                 return std::string("rejected\n");
+             }
+             return rows(reply.storages, [](const StorageInfo& s) {
+                 return std::tuple(s.disk_id, s.friendly_name, s.mount_point, s.status, s.disk_type,
+                                   s.disruption, s.available, s.removed, s.locked, s.full,
+                                   s.read_only, s.exiting, s.recording, s.recipient,
+                                   s.read_write_failure, s.encryptionenabled, s.diskencrypted,
+                                   s.malformed, is_storage_ok(s));
+             });
+         }},
+        {"storage_command",
+         [](const std::string& ending, const std::string& reply) {
+             BusyBoxPath tools;
+             write_file(tools.dir() + "/reply", reply);
+             write_file(tools.dir() + "/dbus-send",
+                        "#!/bin/sh\ncat \"$(dirname \"$0\")/reply\"\n" + ending + "\n");
+             fs::permissions(tools.dir() + "/dbus-send", fs::perms::owner_all);
+             return show(get_storages().size()) + "\n";
          }},
         {"dbus_members",
          [](const std::string&, const std::string& input) {
@@ -136,9 +152,13 @@ const std::map<std::string, Parser>& parsers() {
              return std::pair(number, name);
          })},
         {"count_reply", whole(parse_count_reply)},
-        {"temperature_reply", whole(temperature_reply_value)},
-        {"fan_reply", whole(fan_reply_value)},
-        {"heater_reply", whole(heater_reply_value)},
+        {"temperature_reply", whole([](const Lines& lines, int sensor) {
+             return temperature_reply_value(lines, sensor, notes);
+         })},
+        {"fan_reply",
+         whole([](const Lines& lines, int fan) { return fan_reply_value(lines, fan, notes); })},
+        {"heater_reply",
+         whole([](const Lines& lines) { return heater_reply_value(lines, notes); })},
         {"stream_cells", whole(stream_history_cells)},
         {"session_info_values", each_line([](const std::string& line) {
              return std::pair(update_data_points(line), update_duration(line));
@@ -249,6 +269,9 @@ TEST(Parsers, CapturedTextGivesTheExpectedValue) {
             LogCapture log;
             errno = 0;
             std::string out = parsers().at(parser)(arg, unescape(input));
+            for (const LogNote& note : std::exchange(notes, {})) {
+                out += std::to_string(note.level) + " " + note.text + "\n";
+            }
             EXPECT_EQ(out + logged(log, dev), unescape(expected))
                 << parser << " <<< " << arg << "\n"
                 << input;

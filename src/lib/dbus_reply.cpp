@@ -4,9 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "lib/log.hpp"
-
-#define LOG_MODULE "lib/dbus_reply"
+#include "lib/strutil.hpp"
 
 namespace {
 
@@ -99,17 +97,15 @@ std::vector<DbusStruct> dbus_reply_structs(const std::vector<DbusMember>& member
     return structs;
 }
 
-bool dbus_fields_counted(const std::vector<DbusMember>& members, size_t expected) {
+bool dbus_fields_counted(const std::vector<DbusMember>& members, size_t expected, LogNotes& notes) {
     if (members.size() == expected) {
         return true;
     }
     int found = static_cast<int>(members.size());
-    if (members.size() < expected) {
-        LOG_ERRNO(LOG_ERR, "Too few fields, found %d, expected %d.", found,
-                  static_cast<int>(expected));
-    } else {
-        LOG_ERRNO(LOG_ERR, "Too many fields, found %d, expected %d.", found,
-                  static_cast<int>(expected));
-    }
+    int wanted = static_cast<int>(expected);
+    notes.push_back(
+        {LOG_ERR, members.size() < expected
+                      ? str_printf("Too few fields, found %d, expected %d.", found, wanted)
+                      : str_printf("Too many fields, found %d, expected %d.", found, wanted)});
     return false;
 }

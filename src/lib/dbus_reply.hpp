@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "lib/log.hpp"
+
 // One printed member: a value, an opening "array [" or "struct {", or a closing "]" or "}".
 struct DbusMember {
     size_t indent = 0;  // blanks before the type word
@@ -28,6 +30,6 @@ struct DbusStruct {
 // The structures of a reply in reply order; a member outside any structure is left out.
 std::vector<DbusStruct> dbus_reply_structs(const std::vector<DbusMember>& members);
 
-// True when there are `expected` members; else logs "Too few fields" or "Too many fields" with
+// True when there are `expected` members; else notes "Too few fields" or "Too many fields" with
 // both counts.
-bool dbus_fields_counted(const std::vector<DbusMember>& members, size_t expected);
+bool dbus_fields_counted(const std::vector<DbusMember>& members, size_t expected, LogNotes& notes);

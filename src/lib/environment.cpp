@@ -128,34 +128,36 @@ std::optional<int> parse_count_reply(const std::vector<std::string>& lines) {
 }
 
 std::optional<std::string> temperature_reply_value(const std::vector<std::string>& lines,
-                                                   int sensor_index) {
+                                                   int sensor_index, LogNotes& notes) {
     for (const DbusStruct& st : dbus_reply_structs(dbus_reply_members(lines))) {
-        if (!dbus_fields_counted(st.members, 2)) {
+        if (!dbus_fields_counted(st.members, 2, notes)) {
             continue;
         }
         const DbusMember& number = st.members[0];
         if (number.type == "int32" && number.value == std::to_string(sensor_index) &&
             st.members[1].type == "double") {
-            log_msg(LOG_DEBUG, "Temperature for sensor %d is : %s", sensor_index,
-                    st.members[1].text.c_str());
+            notes.push_back({LOG_DEBUG, str_printf("Temperature for sensor %d is : %s",
+                                                   sensor_index, st.members[1].text.c_str())});
             return st.members[1].value;
         }
     }
     return std::nullopt;
 }
 
-std::optional<std::string> heater_reply_value(const std::vector<std::string>& lines) {
+std::optional<std::string> heater_reply_value(const std::vector<std::string>& lines,
+                                              LogNotes& notes) {
     std::vector<DbusMember> members = dbus_reply_members(lines);
     // An absent controller prints nothing, and says so on standard error.
-    if (members.empty() || !dbus_fields_counted(members, 1) || members[0].type != "string") {
+    if (members.empty() || !dbus_fields_counted(members, 1, notes) || members[0].type != "string") {
         return std::nullopt;
     }
     return members[0].value;
 }
 
-std::optional<std::string> fan_reply_value(const std::vector<std::string>& lines, int fan_index) {
+std::optional<std::string> fan_reply_value(const std::vector<std::string>& lines, int fan_index,
+                                           LogNotes& notes) {
     for (const DbusStruct& st : dbus_reply_structs(dbus_reply_members(lines))) {
-        if (!dbus_fields_counted(st.members, 2)) {
+        if (!dbus_fields_counted(st.members, 2, notes)) {
             continue;
         }
         const DbusMember& number = st.members[0];
@@ -165,7 +167,8 @@ std::optional<std::string> fan_reply_value(const std::vector<std::string>& lines
         if (st.members[1].type == "string") {
             return st.members[1].value;
         }
-        LOG_ERRNO(LOG_ERR, "Expected string value, got %s", st.members[1].text.c_str());
+        notes.push_back(
+            {LOG_ERR, str_printf("Expected string value, got %s", st.members[1].text.c_str())});
     }
     return std::nullopt;
 }
@@ -237,12 +240,18 @@ void init_environment_monitor_settings(const std::string& fremo_user,
 }
 
 std::optional<std::string> get_temperature(int sensor_index) {
-    return temperature_reply_value(pipe_read_lines(PIPE_OPEN(kTemperaturesCmd)), sensor_index);
+    LogNotes notes;
+    std::optional<std::string> value =
+        temperature_reply_value(pipe_read_lines(PIPE_OPEN(kTemperaturesCmd)), sensor_index, notes);
+    LOG_NOTES(notes);
+    return value;
 }
 
 std::optional<std::string> get_heater_status(int heater_index) {
-    std::optional<std::string> status =
-        heater_reply_value(pipe_read_lines(PIPE_OPEN(str_printf(kHeaterStatusFmt, heater_index))));
+    LogNotes notes;
+    std::optional<std::string> status = heater_reply_value(
+        pipe_read_lines(PIPE_OPEN(str_printf(kHeaterStatusFmt, heater_index))), notes);
+    LOG_NOTES(notes);
     if (status) {
         log_msg(LOG_DEBUG, "Status for heater %d is : %s", heater_index, status->c_str());
     }
@@ -250,7 +259,11 @@ std::optional<std::string> get_heater_status(int heater_index) {
 }
 
 std::optional<std::string> get_environment_status(const std::string& cmd, int fan_index) {
-    return fan_reply_value(pipe_read_lines(PIPE_OPEN(cmd)), fan_index);
+    LogNotes notes;
+    std::optional<std::string> status =
+        fan_reply_value(pipe_read_lines(PIPE_OPEN(cmd)), fan_index, notes);
+    LOG_NOTES(notes);
+    return status;
 }
 
 void store_temperatures_celsius(const std::string& path) {

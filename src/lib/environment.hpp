@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "lib/log.hpp"
+
 inline constexpr int kMaxTemperatureSensors = 20;
 
 // Learnt once at start-up and only read afterwards.
@@ -44,14 +46,16 @@ std::optional<int> parse_sensor_name_line(const std::string& line, std::string& 
 // The count on the last line of a count reply ("   int32 2"); nothing when it has none.
 std::optional<int> parse_count_reply(const std::vector<std::string>& lines);
 // Values of the temperature controller's replies, read by their structure (see dbus_reply.hpp);
-// a structure without the expected members is logged and gives no value.
+// a structure without the expected members is noted and gives no value.
 // The temperature of sensor `sensor_index`: structures of an int32 number and a double.
 std::optional<std::string> temperature_reply_value(const std::vector<std::string>& lines,
-                                                   int sensor_index);
+                                                   int sensor_index, LogNotes& notes);
 // A heater's status: the reply's one string.
-std::optional<std::string> heater_reply_value(const std::vector<std::string>& lines);
+std::optional<std::string> heater_reply_value(const std::vector<std::string>& lines,
+                                              LogNotes& notes);
 // The status of fan `fan_index`: structures of an int32 number and a string.
-std::optional<std::string> fan_reply_value(const std::vector<std::string>& lines, int fan_index);
+std::optional<std::string> fan_reply_value(const std::vector<std::string>& lines, int fan_index,
+                                           LogNotes& notes);
 // The first number of a `top` line (a process row's id), or nothing without a digit.
 std::optional<unsigned long> top_line_first_number(const std::string& line);
 // The whole numbers right before the first two percent signs of a `top` line.

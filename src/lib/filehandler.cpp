@@ -214,14 +214,15 @@ bool netdev_contains(std::string_view text, std::string_view part) {
 
 }  // namespace
 
-// A failed check logs and returns its own line as the code.
-#define NET_DEV_PARSE_FAILED()                                                \
-    do {                                                                      \
-        LOG_ERRNO(LOG_ERR, "%s FAILED %d\n", "parse_proc_net_dev", __LINE__); \
-        return __LINE__;                                                      \
+// A failed check is noted and returns its own line as the code.
+#define NET_DEV_PARSE_FAILED()                                                                    \
+    do {                                                                                          \
+        notes.push_back({LOG_ERR, str_printf("%s FAILED %d\n", "parse_proc_net_dev", __LINE__)}); \
+        return __LINE__;                                                                          \
     } while (0)
 
-int parse_proc_net_dev(const std::string& output, hashtable_key_ordering_t* ordering) {
+int parse_proc_net_dev(const std::string& output, hashtable_key_ordering_t* ordering,
+                       LogNotes& notes) {
     std::string_view text(output);
     size_t group_end = text.find('\n');
     if (group_end == std::string_view::npos) {
@@ -233,8 +234,8 @@ int parse_proc_net_dev(const std::string& output, hashtable_key_ordering_t* orde
     size_t columns_end = text.find('\n', columns);
     if (columns_end == std::string_view::npos) {
         int code = __LINE__;
-        LOG_ERRNO(LOG_ERR, "FAILED %d\nAttempted to find word stating at: [%s]", code,
-                  output.c_str() + columns);
+        notes.push_back({LOG_ERR, str_printf("FAILED %d\nAttempted to find word stating at: [%s]",
+                                             code, output.c_str() + columns)});
         return code;
     }
     std::string_view header = text.substr(columns, columns_end - columns);
@@ -250,8 +251,9 @@ int parse_proc_net_dev(const std::string& output, hashtable_key_ordering_t* orde
         netdev_split_words(header.substr(receive_start + 1, transmit_start - receive_start - 1));
     std::vector<std::string_view> transmit_names =
         netdev_split_words(header.substr(transmit_start + 1));
-    log_msg(LOG_DEBUG, "%s There are %d number of metrics\n", "parse_proc_net_dev",
-            static_cast<int>(receive_names.size()));
+    notes.push_back(
+        {LOG_DEBUG, str_printf("%s There are %d number of metrics\n", "parse_proc_net_dev",
+                               static_cast<int>(receive_names.size()))});
 
     // "  eth0: 1234 5 ...": the name padded with blanks, a ':', the receive then the transmit
     // counters.
@@ -455,7 +457,10 @@ void store_proc_net_dev(const std::string& session_path) {
         return;
     }
     ordering.map = table.get();
-    if (int code = parse_proc_net_dev(text, &ordering); code != 0) {
+    LogNotes notes;
+    int code = parse_proc_net_dev(text, &ordering, notes);
+    LOG_NOTES(notes);
+    if (code != 0) {
         LOG_ERRNO(LOG_ERR, "Error on parsing: %d", code);
         return;
     }

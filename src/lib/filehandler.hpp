@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "lib/fileutil.hpp"
+#include "lib/log.hpp"
 
 struct monitoring_session;
 
@@ -71,8 +72,9 @@ extern network_bandwidth_state network_bandwidth;
 void store_proc_net_dev(const std::string& session_path);
 
 // Inserts every counter of the kernel's table into `ordering->map`; 0, or the code of the
-// check that failed.
-int parse_proc_net_dev(const std::string& output, hashtable_key_ordering_t* ordering);
+// check that failed (noted with what it read).
+int parse_proc_net_dev(const std::string& output, hashtable_key_ordering_t* ordering,
+                       LogNotes& notes);
 
 // Records eth0's bandwidth since the previous sample in network.csv.
 void store_network_bandwidth_new(const std::string& session_path, GHashTable* map);

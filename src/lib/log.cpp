@@ -98,6 +98,17 @@ void log_errno_msg(int level, const char* module, int line, const char* fmt, ...
     errno = 0;
 }
 
+void log_notes(const char* module, int line, const LogNotes& notes) {
+    for (const LogNote& note : notes) {
+        if (note.level <= LOG_ERR) {
+            errno = 0;
+            log_errno_msg(note.level, module, line, "%s", note.text.c_str());
+        } else {
+            log_msg(note.level, "%s", note.text.c_str());
+        }
+    }
+}
+
 void log_gerror(GError** error) {
     if (error != nullptr && *error != nullptr) {
         log_msg(LOG_WARNING, "%s", (*error)->message);

@@ -34,6 +34,18 @@ const char* log_errno_text();
 // password and the forms it takes in command lines.
 void log_mask_secrets(std::vector<std::string> secrets);
 
+// A message that a parser hands back for its caller to log, in the order the parser met it.
+struct LogNote {
+    int level;
+    std::string text;
+};
+using LogNotes = std::vector<LogNote>;
+
+// Logs each note of a parser: LOG_ERR and graver ones with the errno prefix of `module` and
+// `line`, where errno is "None" (what the input held is no system call's failure), the others as
+// they stand.
+void log_notes(const char* module, int line, const LogNotes& notes);
+
 using LogSink = std::function<void(int level, const std::string& text)>;
 
 // Replaces syslog with `sink`; an empty sink restores syslog.
@@ -41,3 +53,4 @@ void log_set_sink(LogSink sink);
 
 // Each module defines LOG_MODULE (its source path without extension, e.g. "lib/fileutil").
 #define LOG_ERRNO(level, ...) log_errno_msg((level), LOG_MODULE, __LINE__, __VA_ARGS__)
+#define LOG_NOTES(notes) log_notes(LOG_MODULE, __LINE__, (notes))

@@ -42,7 +42,7 @@ void monitoring_session_save(const monitoring_session* session) {
     }
 }
 
-MonitoringSession monitoring_session_parse(std::string_view text) {
+MonitoringSession monitoring_session_parse(std::string_view text, LogNotes& notes) {
     MonitoringSession session = monitoring_session_new();
     for (const std::string& line : str_lines(text)) {
         std::string key = line.substr(0, 5);
@@ -63,13 +63,13 @@ MonitoringSession monitoring_session_parse(std::string_view text) {
         }
     }
     if (!session->monitor_start_time) {
-        LOG_ERRNO(LOG_ERR, "Could not restore monitoring session: Missing start time.");
+        notes.push_back({LOG_ERR, "Could not restore monitoring session: Missing start time."});
         return nullptr;
     }
     if (!session->secondary_storage_path || !session->current_activity_folder) {
-        LOG_ERRNO(LOG_ERR,
-                  "Could not restore monitoring session: Missing secondary storage path or "
-                  "current activity folder.");
+        notes.push_back({LOG_ERR,
+                         "Could not restore monitoring session: Missing secondary storage path or "
+                         "current activity folder."});
         return nullptr;
     }
     session->session_path =
@@ -77,10 +77,10 @@ MonitoringSession monitoring_session_parse(std::string_view text) {
     // Nothing below such a path can be opened, and a command line built on it may be too long
     // to start at all.
     if (session->session_path->size() >= PATH_MAX) {
-        LOG_ERRNO(LOG_ERR,
-                  "Could not restore monitoring session: Session path too long (%zu characters, "
-                  "at most %d).",
-                  session->session_path->size(), PATH_MAX - 1);
+        notes.push_back(
+            {LOG_ERR, str_printf("Could not restore monitoring session: Session path too long (%zu "
+                                 "characters, at most %d).",
+                                 session->session_path->size(), PATH_MAX - 1)});
         return nullptr;
     }
     return session;
@@ -95,5 +95,8 @@ MonitoringSession monitoring_session_load() {
     }
     std::string text;
     file_read_all(file.get(), text);
-    return monitoring_session_parse(text);
+    LogNotes notes;
+    MonitoringSession session = monitoring_session_parse(text, notes);
+    LOG_NOTES(notes);
+    return session;
 }

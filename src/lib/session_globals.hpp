@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "lib/log.hpp"
+
 struct monitoring_session {
     std::optional<std::string> storage_id;  // absent: the session is on internal storage
     std::optional<std::string> secondary_storage_path;
@@ -27,5 +29,5 @@ void monitoring_session_save(const monitoring_session* session);
 // The session of the state file, or nothing when there is none or it is incomplete.
 MonitoringSession monitoring_session_load();
 
-// Parses the text of a state file (the loader's I/O-free half).
-MonitoringSession monitoring_session_parse(std::string_view text);
+// Parses the text of a state file (the loader's I/O-free half); why it is no session is noted.
+MonitoringSession monitoring_session_parse(std::string_view text, LogNotes& notes);

@@ -11,6 +11,7 @@
 #include "lib/dbus_reply.hpp"
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
+#include "lib/strutil.hpp"
 #include "lib/sysutil.hpp"
 
 #define LOG_MODULE "lib/storage_investigator"
@@ -97,10 +98,10 @@ std::optional<bool> dbus_parse_boolean(const std::string& input) {
 
 namespace {
 
-// One structure's members into `s`; false (after logging) when they aren't a storage's.
-bool storage_fill(StorageInfo& s, const std::vector<DbusMember>& members) {
-    // What can be read is kept even so: a storage found by its id reads as not ok.
-    bool sound = dbus_fields_counted(members, kStorageDataFields);
+// One structure's members into `s`; false when one of them is not the storage's member of its
+// type (noted; what can be read is kept even so: a storage found by its id reads as not ok).
+bool storage_fill(StorageInfo& s, const std::vector<DbusMember>& members, LogNotes& notes) {
+    bool sound = true;
     for (size_t i = 0; i < members.size() && i < size_t{kStorageDataFields}; ++i) {
         const DbusMember& m = members[i];
         if (i <= STATUS) {
@@ -108,21 +109,21 @@ bool storage_fill(StorageInfo& s, const std::vector<DbusMember>& members) {
                 s.*kStrings[i] = m.value;
                 continue;
             }
-            LOG_ERRNO(LOG_ERR, "Failed to parse string: %s", m.text.c_str());
+            notes.push_back({LOG_ERR, str_printf("Failed to parse string: %s", m.text.c_str())});
         } else if (i == DISK_TYPE) {
             std::optional<int32_t> value;
             if (m.type == "int32" && (value = dbus_parse_int32(m.text))) {
                 s.disk_type = *value;
                 continue;
             }
-            LOG_ERRNO(LOG_ERR, "Failed to parse int32: %s", m.text.c_str());
+            notes.push_back({LOG_ERR, str_printf("Failed to parse int32: %s", m.text.c_str())});
         } else {
             std::optional<bool> value;
             if (m.type == "boolean" && (value = dbus_parse_boolean(m.text))) {
                 s.*kFlags[i - DISRUPTION] = *value;
                 continue;
             }
-            LOG_ERRNO(LOG_ERR, "Failed to parse boolean: %s", m.text.c_str());
+            notes.push_back({LOG_ERR, str_printf("Failed to parse boolean: %s", m.text.c_str())});
         }
         sound = false;
     }
@@ -131,27 +132,40 @@ bool storage_fill(StorageInfo& s, const std::vector<DbusMember>& members) {
 
 }  // namespace
 
-std::optional<StorageList> storage_reply_parse(const std::vector<std::string>& lines) {
-    StorageList storages;
-    for (const DbusStruct& st : dbus_reply_structs(dbus_reply_members(lines))) {
+StorageReply storage_reply_parse(const std::vector<std::string>& lines) {
+    StorageReply reply;
+    std::vector<DbusStruct> structs = dbus_reply_structs(dbus_reply_members(lines));
+    for (const DbusStruct& st : structs) {
+        StorageInfo s;
         if (!st.closed) {
-            // A reply cut short can't be trusted for any storage.
-            LOG_ERRNO(LOG_ERR, "Too few fields, found %d, expected %d.",
-                      static_cast<int>(st.members.size()), kStorageDataFields);
-            return std::nullopt;
+            // Its members are read as they came, then the reply is not trusted for any storage.
+            storage_fill(s, st.members, reply.notes);
+            reply.cut.push_back(
+                {LOG_ERR, str_printf("Too few fields, found %d, expected %d.",
+                                     static_cast<int>(st.members.size()), kStorageDataFields)});
+            reply.cut_at_end = &st == &structs.back();
+            break;
         }
         // A storage whose structure is off stays listed, so that it is found and not ok, while
         // the others are read as usual.
-        StorageInfo& s = storages.emplace_back();
-        s.malformed = !storage_fill(s, st.members);
+        bool counted = dbus_fields_counted(st.members, kStorageDataFields, reply.notes);
+        s.malformed = !storage_fill(s, st.members, reply.notes) || !counted;
+        reply.storages.push_back(std::move(s));
     }
-    return storages;
+    return reply;
 }
 
 StorageList get_storages() {
     Pipe pipe = PIPE_OPEN(kGetAllStoragesInfo);
-    std::vector<std::string> lines = pipe_read_lines(pipe);
+    StorageReply reply = storage_reply_parse(pipe_read_lines(pipe));
     int status = pipe_close(pipe);
+    LOG_NOTES(reply.notes);
+    // A structure cut short before the next one is a malformed reply, whatever the exit status;
+    // one cut by the end of the output may be the command's failure.
+    if (!reply.cut.empty() && !reply.cut_at_end) {
+        LOG_NOTES(reply.cut);
+        return {};
+    }
     if (!WIFEXITED(status)) {
         LOG_ERRNO(LOG_ERR, "Command exited abnormally: %s", kGetAllStoragesInfo.c_str());
         return {};
@@ -161,12 +175,12 @@ StorageList get_storages() {
                   kGetAllStoragesInfo.c_str());
         return {};
     }
-    std::optional<StorageList> storages = storage_reply_parse(lines);
-    if (!storages) {
+    if (!reply.cut.empty()) {
+        LOG_NOTES(reply.cut);
         return {};
     }
-    std::reverse(storages->begin(), storages->end());
-    return std::move(*storages);
+    std::reverse(reply.storages.begin(), reply.storages.end());
+    return std::move(reply.storages);
 }
 
 const StorageInfo* storage_find(const StorageList& storages, const std::string& disk_id) {

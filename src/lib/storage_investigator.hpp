@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "lib/log.hpp"
+
 // The members of one storage structure in the service's reply, in reply order.
 enum storage_data_info_t {
     DISK_ID = 0,
@@ -69,10 +71,19 @@ bool is_storage_ok(const StorageInfo& storage);
 // after it has been ok in between.
 bool determine_if_this_storage_is_ok(const std::string& disk_id);
 
-// The storages of a reply (its lines without line feeds) in reply order; nothing (after
-// logging) when the reply ends inside a structure. A structure without the members above, in
-// that order and with their types, gives a malformed storage.
-std::optional<StorageList> storage_reply_parse(const std::vector<std::string>& lines);
+// What a reply of the storage service holds.
+struct StorageReply {
+    StorageList storages;  // in reply order
+    LogNotes notes;        // members and structures that are off, in reply order
+    // "Too few fields" of a structure cut short, which leaves the reply untrusted (empty when
+    // none was), and whether it was cut by the end of the output rather than by the next one.
+    LogNotes cut;
+    bool cut_at_end = false;
+};
+// The storages of a reply (its lines without line feeds), read up to a structure cut short. A
+// structure without the members above, in that order and with their types, gives a malformed
+// storage.
+StorageReply storage_reply_parse(const std::vector<std::string>& lines);
 
 // Member parsers: the value of a reply line, nothing when it doesn't parse.
 std::optional<int32_t> dbus_parse_int32(const std::string& input);

@@ -24,9 +24,10 @@ namespace {
 std::string scratch;  // stands for the device root and a session folder
 
 void parsers(const std::string& text, const std::vector<std::string>& lines) {
+    LogNotes notes;
     hashtable_key_ordering_t net{
         0, {}, "", g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free)};
-    parse_proc_net_dev(text, &net);
+    parse_proc_net_dev(text, &net, notes);
     g_hash_table_destroy(net.map);
     parse_buddyinfo(text);
     std::optional<std::string> bad;
@@ -34,16 +35,14 @@ void parsers(const std::string& text, const std::vector<std::string>& lines) {
     du_parse_bytes(text);
     lines_include(text, "Kelvane");
     ptz_parse_name_table(text);
-    if (std::optional<StorageList> storages = storage_reply_parse(lines)) {
-        if (const StorageInfo* s = storage_find(*storages, "SD_DISK")) {
-            is_storage_ok(*s);
-        }
+    if (const StorageInfo* s = storage_find(storage_reply_parse(lines).storages, "SD_DISK")) {
+        is_storage_ok(*s);
     }
     for (int i : {0, 1}) {
-        temperature_reply_value(lines, i);
-        fan_reply_value(lines, i);
+        temperature_reply_value(lines, i, notes);
+        fan_reply_value(lines, i, notes);
     }
-    heater_reply_value(lines);
+    heater_reply_value(lines, notes);
     parse_count_reply(lines);
     stream_history_cells(lines);
     std::string name;
@@ -60,7 +59,8 @@ void parsers(const std::string& text, const std::vector<std::string>& lines) {
 }
 
 void session_files(const std::string& text, const std::vector<std::string>&) {
-    monitoring_session_parse(text);
+    LogNotes notes;
+    monitoring_session_parse(text, notes);
     for (std::string_view file : {device::kPtzTestIntervalFile, device::kPtzTestTimesFile}) {
         file_replace_contents(device::path(file), text);
     }
