@@ -354,6 +354,13 @@ gboolean storage_consumption_log_message(gpointer) {
 unsigned long scheduled_tasks_count = 2;
 unsigned long ptz_test_flag = 0;
 
+void daemon_state_reset() {
+    arg_full_name = arg_prod_type = arg_fremo_user = nullptr;
+    arg_fremo_pass.clear();
+    timer_count = ptz_starting_tick = connection_lost_count = ptz_test_flag = 0;
+    scheduled_tasks_count = 2;
+}
+
 void scheduled_tasks_run(const std::string& now) {
     std::optional<std::string> times = ptz_test_given_times_get();
     if (ptz_test_interval_get() == 0 && times) {

@@ -85,5 +85,8 @@ void scheduled_tasks_run(const std::string& now);
 // The scheduled tasks tick: the given-times mode of the automatic PTZ test.
 gboolean scheduled_tasks_timer_callback(gpointer user_data);
 
+// Puts the arguments and the tick counters back as the process starts with them (for tests).
+void daemon_state_reset();
+
 // The daemon's main(): returns the process's exit status.
 int kelvane_daemon_main(int argc, char** argv);

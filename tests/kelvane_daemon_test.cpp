@@ -32,16 +32,12 @@ namespace {
 class Tick : public ::testing::Test {
   protected:
     Tick() {
-        timer_count = ptz_starting_tick = connection_lost_count = ptz_test_flag = 0;
-        scheduled_tasks_count = 2;
-        network_bandwidth = {};
         arg_fremo_user = "root";
         arg_fremo_pass = "pass";
         set_usage(17);
         bus.start("norv_ptz_coordinator");
     }
     ~Tick() override {
-        arg_fremo_user = nullptr;
         // Drop the size messages that ticks armed.
         while (g_source_remove_by_user_data(nullptr)) {
         }

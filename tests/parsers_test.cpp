@@ -305,7 +305,7 @@ TEST(Collectors, LeaveTheExpectedFiles) {
         }
         std::string session =
             lay_down_session(dev, dev.root() + "/storage/", "SD_DISK").session_path;
-        network_bandwidth = {};
+        filehandler_state_reset();
         for (int run = 0; run < 2; ++run) {
             errno = 0;
             kCollectors.at(name.substr(0, name.find('-')))(session);

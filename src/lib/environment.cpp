@@ -24,6 +24,11 @@ std::array<std::optional<std::string>, kMaxTemperatureSensors> temperature_senso
 int number_of_heaters = 0;
 int number_of_fans = 0;
 
+void environment_state_reset() {
+    number_of_temperature_sensors = number_of_heaters = number_of_fans = 0;
+    temperature_sensor_names.fill(std::nullopt);
+}
+
 namespace {
 
 constexpr const char* kSensorNamesRequest =

@@ -12,6 +12,9 @@
 
 inline constexpr int kMaxTemperatureSensors = 20;
 
+// Forgets the sensors, heaters and fans counted at start-up (for tests).
+void environment_state_reset();
+
 // Learnt once at start-up and only read afterwards.
 extern int number_of_temperature_sensors;
 extern std::array<std::optional<std::string>, kMaxTemperatureSensors> temperature_sensor_names;

@@ -475,6 +475,15 @@ namespace {
 // Set once the missing load average has been reported; cleared when it is back.
 int error_detected_and_reported = 0;
 
+}  // namespace
+
+void filehandler_state_reset() {
+    network_bandwidth = {};
+    error_detected_and_reported = 0;
+}
+
+namespace {
+
 bool load_is_blank(char c) {
     return c == ' ' || c == '\t';
 }

@@ -47,6 +47,9 @@ using session_info_edit = std::function<std::optional<std::string>(const std::st
 bool session_info_rewrite(const std::string& path, const std::string& tmp_name,
                           const session_info_edit& edit, const std::function<std::string()>& tail);
 
+// Puts the collectors' counters back as the process starts with them (for tests).
+void filehandler_state_reset();
+
 // Network counters
 
 // What one /proc/net/dev run shares between the parse, the key listing and the rows. The

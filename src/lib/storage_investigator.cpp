@@ -40,6 +40,9 @@ constexpr bool StorageInfo::*kFlags[] = {&StorageInfo::disruption,
                                          &StorageInfo::diskencrypted};
 static_assert(std::size(kStrings) == DISK_TYPE && std::size(kFlags) == DISKENCRYPTED - DISK_TYPE);
 
+// Whether the next loss of the storage is still to be reported.
+bool warn = true;
+
 bool is_space(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
@@ -197,10 +200,11 @@ bool is_storage_ok(const StorageInfo& storage) {
            !storage.read_only && !storage.full;
 }
 
-bool determine_if_this_storage_is_ok(const std::string& disk_id) {
-    // Whether the next loss of the storage is still to be reported.
-    static bool warn = true;
+void storage_investigator_state_reset() {
+    warn = true;
+}
 
+bool determine_if_this_storage_is_ok(const std::string& disk_id) {
     StorageList storages = get_storages();
     const StorageInfo* storage = storage_find(storages, disk_id);
     if (storage == nullptr) {

@@ -67,6 +67,9 @@ const StorageInfo* storage_find(const StorageList& storages, const std::string& 
 // Status exactly "OK", available, writable and not full.
 bool is_storage_ok(const StorageInfo& storage);
 
+// Reports the next loss of a storage again, as after start (for tests).
+void storage_investigator_state_reset();
+
 // True when the storage `disk_id` is listed and ok. Its loss is logged once, and again only
 // after it has been ok in between.
 bool determine_if_this_storage_is_ok(const std::string& disk_id);

@@ -96,6 +96,10 @@ void csv_open_failures_report() {
                     failure.error != 0 ? std::strerror(failure.error) : "None");
         }
     }
+    timeseries_state_reset();
+}
+
+void timeseries_state_reset() {
     open_failures().clear();
     collecting = false;
 }

@@ -25,6 +25,8 @@ bool csv_append(const char* module, int line, const std::string& file_path,
 // folder and errno, "<n> more files in '<folder>' could not be opened (errno: <text>)".
 void csv_open_failures_collect();
 void csv_open_failures_report();
+// Forgets a bracket left open (for tests).
+void timeseries_state_reset();
 
 // The date and time columns of a row ("2024-03-07,14:05:09"), empty when the time can't be had.
 std::string csv_timestamp();
