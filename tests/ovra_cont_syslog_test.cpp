@@ -40,7 +40,9 @@ TEST(ContSyslog, CapturesMergesOnResumeAndRefusesWhatIsUnsafe) {
 
     // Missed while stopped, or already captured: each line once, in sorted order.
     std::ofstream(dev.path("/var/log/info.log"), std::ios::app) << "foxtrot missed\n";
+    std::filesystem::create_symlink(dev.path("/planted"), capture + ".tmp");
     pid = ovra_cont_syslog_resume(capture.c_str());
+    EXPECT_FALSE(std::filesystem::exists(dev.path("/planted")));
     const std::string merged = test_data("ovra_cont_syslog/merged.expected");
     EXPECT_EQ(read_file(capture), merged);
     ASSERT_TRUE(following(pid));

@@ -79,10 +79,14 @@ pid_t ovra_cont_syslog_resume(const char* log_path) {
         logs += ' ';
         logs += shell_escape_unquoted(log_file(name));
     }
-    // Without a path the merge would write ".tmp" into whatever folder the caller runs in.
-    if (path.empty() ||
-        !ovra_systemf("cat \"%s\"%s | sort | uniq > \"%s\" && mv \"%s\" \"%s\"", capture.c_str(),
-                      logs.c_str(), tmp.c_str(), tmp.c_str(), capture.c_str())) {
+    // Without a path the merge would write ".tmp" into whatever folder the caller runs in. A
+    // link planted at the temporary path must not take the merge elsewhere: what is there is
+    // removed, and the shell refuses to write through whatever is put there meanwhile.
+    bool cleared = !path.empty() && (unlink((path + ".tmp").c_str()) == 0 || errno == ENOENT);
+    errno = 0;
+    if (!cleared ||
+        !ovra_systemf("set -C; cat \"%s\"%s | sort | uniq > \"%s\" && mv \"%s\" \"%s\"",
+                      capture.c_str(), logs.c_str(), tmp.c_str(), tmp.c_str(), capture.c_str())) {
         log_msg(LOG_WARNING, "Failed to copy missed log lines: Could not create child process.");
     }
     return ovra_cont_syslog_start(log_path);
