@@ -9,6 +9,7 @@
 
 #include "lib/sysutil.hpp"
 #include "support/bus.hpp"
+#include "support/device_root.hpp"
 #include "support/log_capture.hpp"
 #include "support/process.hpp"
 
@@ -62,10 +63,8 @@ TEST(Ptz, TrackerLogsMovementsByNameAndRestartsWhenTheMonitorDies) {
             return log.has(LOG_INFO, "Preset Movement: Preset " + text);
         });
     };
-    // Our grandchild: sh runs it for the tracker.
     auto kill_monitor = [] {
-        std::system(
-            str_printf("pkill -9 -P \"$(pgrep -d, -P %d)\" -f '^gdbus monitor'", getpid()).c_str());
+        std::system(str_printf("pkill -9 -P %d -f '^gdbus monitor'", getpid()).c_str());
     };
     EXPECT_TRUE(emit_until("2 3", "Moving \"Parking\""));
     for (const char* ignored : {"0 3", "1 0", "2 4", "5 1"}) {
@@ -82,4 +81,21 @@ TEST(Ptz, TrackerLogsMovementsByNameAndRestartsWhenTheMonitorDies) {
     kill_monitor();
     tracker.join();
     EXPECT_EQ(pauses, (std::vector<unsigned>{10, 20}));
+
+    // A killed daemon leaves no monitor behind.
+    pid_t daemon = fork();
+    if (daemon == 0) {
+        ptz_track([](unsigned) { return true; });
+        _exit(0);
+    }
+    std::vector<std::string> monitor;
+    ASSERT_TRUE(wait_until([&] {
+        monitor = pipe_read_lines(pipe_open(str_printf("pgrep -P %d -f '^gdbus monitor'", daemon)));
+        return !monitor.empty();
+    }));
+    end(daemon, SIGKILL);
+    EXPECT_TRUE(wait_until([&] {
+        std::optional<std::string> stat = read_file("/proc/" + monitor[0] + "/stat");
+        return !stat || stat->find(") Z ") != std::string::npos;
+    }));
 }

@@ -81,7 +81,7 @@ std::optional<ptz_name_table> generate_name_table() {
 
 // Returns when the signal stream ends.
 void follow_movements(const ptz_name_table& table) {
-    Pipe pipe = PIPE_OPEN(kSignalsCommand);
+    Pipe pipe = PIPE_OPEN_TIED(kSignalsCommand);
     std::string line;
     while (file_read_line(pipe.get(), line)) {
         std::optional<ptz_movement> movement = ptz_parse_signal_line(line);

@@ -1,6 +1,7 @@
 #include "lib/sysutil.hpp"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,7 +24,13 @@ bool is_plain_shell_char(char c) {
 }
 
 // In the vfork child, which shares the parent's memory: only system calls, then exec or _exit.
-[[noreturn]] void shell_exec_child(const char* cmd, int out_fd, const sigset_t& mask) {
+// A `tied` child is ended by the kernel when the thread that started it ends, also when the
+// parent is killed; `parent` tells whether that happened before it could ask.
+[[noreturn]] void shell_exec_child(const char* cmd, int out_fd, const sigset_t& mask, bool tied,
+                                   pid_t parent) {
+    if (tied && (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent)) {
+        _exit(127);
+    }
     // A handler of the parent must not run here, on the parent's stack, nor in the command.
     for (int sig = 1; sig < NSIG; ++sig) {
         struct sigaction action {};
@@ -48,7 +55,8 @@ bool is_plain_shell_char(char c) {
 // Starts `cmd` under /bin/sh, its standard output on `out_fd` unless that is -1. vfork, because
 // system() and popen() map and unmap a stack for every child, and on a camera that is most of
 // what a command costs the daemon itself.
-pid_t shell_spawn(const char* cmd, int out_fd) {
+pid_t shell_spawn(const char* cmd, int out_fd, bool tied = false) {
+    pid_t parent = getpid();
     sigset_t all;
     sigset_t mask;
     sigfillset(&all);
@@ -56,7 +64,7 @@ pid_t shell_spawn(const char* cmd, int out_fd) {
     int before = errno;
     pid_t pid = vfork();
     if (pid == 0) {
-        shell_exec_child(cmd, out_fd, mask);
+        shell_exec_child(cmd, out_fd, mask, tied, parent);
     }
     // The child's calls wrote this thread's errno too.
     int saved = pid == -1 ? errno : before;
@@ -85,7 +93,7 @@ bool ovra_system(const char* cmd) {
         return false;
     }
     if (!WIFEXITED(status)) {
-        LOG_ERRNO(LOG_ERR, "Unsuccessful command: %s", cmd);
+        LOG_FAULT(LOG_ERR, "Unsuccessful command: %s", cmd);
         return false;
     }
     if (WEXITSTATUS(status) != 0) {
@@ -125,13 +133,15 @@ int Pipe::close() {
     return wait_status(pid_);
 }
 
-Pipe pipe_open(const std::string& cmd) {
+Pipe pipe_open(const std::string& cmd, bool tied) {
     // Close-on-exec, so that no other command, of either thread, holds this pipe open.
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         return Pipe();
     }
-    pid_t pid = shell_spawn(cmd.c_str(), fds[1]);
+    // The command takes the shell's place, so that the signal reaches the command itself.
+    std::string line = tied ? "exec " + cmd : cmd;
+    pid_t pid = shell_spawn(line.c_str(), fds[1], tied);
     close(fds[1]);
     std::FILE* stream = pid == -1 ? nullptr : fdopen(fds[0], "r");
     if (stream == nullptr) {
@@ -146,8 +156,8 @@ Pipe pipe_open(const std::string& cmd) {
     return Pipe(stream, pid);
 }
 
-Pipe pipe_open_or_die(const char* module, int line, const std::string& cmd) {
-    Pipe pipe = pipe_open(cmd);
+Pipe pipe_open_or_die(const char* module, int line, const std::string& cmd, bool tied) {
+    Pipe pipe = pipe_open(cmd, tied);
     if (!pipe) {
         log_errno_msg(LOG_EMERG, module, line, "Could not popen '%s'", cmd.c_str());
         std::abort();

@@ -47,11 +47,14 @@ class Pipe {
 };
 
 // Starts `cmd` with its standard output on a pipe; an empty Pipe (errno set) when it can't.
-Pipe pipe_open(const std::string& cmd);
+// A `tied` command, one simple command that reads on as long as the caller's thread (a
+// monitor), is ended by the kernel with that thread, so that a killed daemon leaves no orphan.
+Pipe pipe_open(const std::string& cmd, bool tied = false);
 
 // pipe_open; a pipe that cannot be opened is fatal ("Could not popen '%s'").
-Pipe pipe_open_or_die(const char* module, int line, const std::string& cmd);
+Pipe pipe_open_or_die(const char* module, int line, const std::string& cmd, bool tied = false);
 #define PIPE_OPEN(cmd) pipe_open_or_die(LOG_MODULE, __LINE__, (cmd))
+#define PIPE_OPEN_TIED(cmd) pipe_open_or_die(LOG_MODULE, __LINE__, (cmd), true)
 
 // Closes the pipe and returns the command's wait status (-1 when it can't be had).
 int pipe_close(Pipe& pipe);
