@@ -104,7 +104,7 @@ std::string vmstat_get_val(const std::string& field, size_t target_len) {
     {
         Pipe grep = PIPE_OPEN(cmd);
         if (!file_read_line(grep.get(), line)) {
-            LOG_ERRNO(LOG_ERR, "fgets returned null reading output of %s", cmd.c_str());
+            LOG_FAULT(LOG_ERR, "fgets returned null reading output of %s", cmd.c_str());
             return std::string();
         }
     }
@@ -313,7 +313,7 @@ void supervise_session(const monitoring_session& session) {
         run_edge_schedule(session);
     } else {
         if (connection_lost_count == 0) {
-            LOG_ERRNO(LOG_ERR, "Lost connection to edge storage location, no data can be saved.");
+            LOG_FAULT(LOG_ERR, "Lost connection to edge storage location, no data can be saved.");
         }
         ++connection_lost_count;
     }

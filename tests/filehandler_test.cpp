@@ -151,6 +151,9 @@ TEST_F(Files, RadarCopyTakesRegularFilesOnly) {
     std::string copies = monitoring_folder(session, "monitoring_radar");
     EXPECT_EQ(std::distance(fs::directory_iterator(copies), {}), 1);
     EXPECT_EQ(log.count("': not a regular file"), 2u);
+    // Nor is a link planted after that look.
+    EXPECT_FALSE(file_copy_nofollow(source + "/radar_x.data", copies + "/radar_x.data"));
+    EXPECT_EQ(log.count("Too many levels of symbolic links"), 1u);
 }
 
 TEST_F(Files, ThePasswordNeverReachesTheLog) {

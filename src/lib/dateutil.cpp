@@ -25,7 +25,7 @@ std::string date_format_now(const char* format, size_t buffer_size) {
 #pragma GCC diagnostic pop
     }
     if (written == 0) {
-        LOG_ERRNO(LOG_ERR, "The time string exceeds the given buffer, or is empty.");
+        LOG_FAULT(LOG_ERR, "The time string exceeds the given buffer, or is empty.");
         return std::string();
     }
     return std::string(buffer.data(), written);

@@ -324,7 +324,7 @@ void store_self_monitoring(const std::string& path) {
     std::string file = path + "/Kelvane_summary.csv";
     std::optional<std::string> line = get_top_Kelvane();
     if (!line) {
-        LOG_ERRNO(LOG_ERR, "Failed to get top for Kelvane");
+        LOG_FAULT(LOG_ERR, "Failed to get top for Kelvane");
         return;
     }
     std::optional<std::pair<int, int>> shares = top_line_percentages(*line);

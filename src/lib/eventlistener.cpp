@@ -134,7 +134,7 @@ void parse_tokens(std::string_view line, eventlistener_Event& event_buffer) {
 int append_topic(std::string& buffer, size_t& buffer_len, size_t buffer_size,
                  const std::string& attach) {
     if (buffer_len + 1 + attach.size() > buffer_size) {
-        LOG_ERRNO(LOG_ERR,
+        LOG_FAULT(LOG_ERR,
                   "Metadata Event topic_tree is too small. Skipping topic starting with '%s' while "
                   "adding '%s'.",
                   buffer.c_str(), attach.c_str());

@@ -103,7 +103,7 @@ bool session_info_rewrite(const std::string& path, const std::string& tmp_name,
 void read_and_update_session_info(const std::string& path, const std::string& field,
                                   const std::string& default_value, value_callback cb) {
     if (field.size() > kMaxFieldLength) {
-        LOG_ERRNO(LOG_ERR, "Cannot read field names larger than 1000 characters, got: %s",
+        LOG_FAULT(LOG_ERR, "Cannot read field names larger than 1000 characters, got: %s",
                   field.c_str());
         return;
     }
@@ -461,7 +461,7 @@ void store_proc_net_dev(const std::string& session_path) {
     int code = parse_proc_net_dev(text, &ordering, notes);
     LOG_NOTES(notes);
     if (code != 0) {
-        LOG_ERRNO(LOG_ERR, "Error on parsing: %d", code);
+        LOG_FAULT(LOG_ERR, "Error on parsing: %d", code);
         return;
     }
     store_network_bandwidth_new(session_path, ordering.map);
@@ -672,14 +672,14 @@ void store_radar_data(const std::string& session_path) {
                 continue;
             }
             errno = 0;
-            file_copy(src, dest);
+            file_copy_nofollow(src, dest);
         } else {
             // Long-term statistics grow: replace the copy on every run.
             if (access(dest.c_str(), F_OK) == 0) {
                 file_remove(dest);
             }
             errno = 0;
-            file_copy(src, dest);
+            file_copy_nofollow(src, dest);
         }
     }
 }
@@ -715,7 +715,7 @@ std::string server_reports_folder(const std::string& session_path) {
 void create_serverreport_snapshot(const monitoring_session* session, const std::string& fremo_user,
                                   const std::string& fremo_pass) {
     if (session == nullptr || !session->session_path) {
-        LOG_ERRNO(LOG_ERR, "No session to take a server report for.");
+        LOG_FAULT(LOG_ERR, "No session to take a server report for.");
         return;
     }
     const std::string& session_path = *session->session_path;
@@ -823,13 +823,13 @@ int zip_session(const std::string& path) {
         return 1;
     }
     if (!path.starts_with("/")) {
-        LOG_ERRNO(LOG_ERR, "Path to zip must be absolute, but got: %s", path.c_str());
+        LOG_FAULT(LOG_ERR, "Path to zip must be absolute, but got: %s", path.c_str());
         return 1;
     }
     std::string dir = gchar_take(g_path_get_dirname(path.c_str()));
     std::string base = gchar_take(g_path_get_basename(path.c_str()));
     if (base == "/") {
-        LOG_ERRNO(LOG_ERR, "Invalid path to zip: %s", path.c_str());
+        LOG_FAULT(LOG_ERR, "Invalid path to zip: %s", path.c_str());
         return 1;
     }
     // zip stores paths relative to its working directory, so it starts in the session's parent

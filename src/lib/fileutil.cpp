@@ -22,6 +22,7 @@ struct ObjectUnref {
     void operator()(gpointer p) const { g_object_unref(p); }
 };
 using GFilePtr = std::unique_ptr<GFile, ObjectUnref>;
+using GOutputStreamPtr = std::unique_ptr<GOutputStream, ObjectUnref>;
 
 bool stat_mode_is(const std::string& path, mode_t type) {
     struct stat st;
@@ -94,15 +95,10 @@ bool empty_file_if_possible(const std::string& path) {
     return file_open(path, "w") != nullptr;
 }
 
-bool file_copy(const std::string& src, const std::string& dest) {
-    GError* error = nullptr;
-    gboolean copied;
-    {
-        GFilePtr source(g_file_new_for_path(src.c_str()));
-        GFilePtr destination(g_file_new_for_path(dest.c_str()));
-        copied = g_file_copy(source.get(), destination.get(), G_FILE_COPY_TARGET_DEFAULT_PERMS,
-                             nullptr, nullptr, nullptr, &error);
-    }
+namespace {
+
+// The result of a copy, after logging and clearing its error.
+bool copy_result(bool copied, const std::string& src, const std::string& dest, GError* error) {
     if (copied) {
         return true;
     }
@@ -115,6 +111,61 @@ bool file_copy(const std::string& src, const std::string& dest) {
                 dest.c_str());
     }
     return false;
+}
+
+// Copies what is left to read of `in` into `out`, which it closes.
+bool copy_stream(int in, GOutputStream* out, GError** error) {
+    char chunk[8192];
+    ssize_t n;
+    while ((n = read(in, chunk, sizeof chunk)) > 0) {
+        if (!g_output_stream_write_all(out, chunk, static_cast<size_t>(n), nullptr, nullptr,
+                                       error)) {
+            g_output_stream_close(out, nullptr, nullptr);
+            return false;
+        }
+    }
+    if (n < 0) {
+        int saved = errno;
+        g_set_error(error, G_IO_ERROR, g_io_error_from_errno(saved), "Error reading file: %s",
+                    g_strerror(saved));
+        g_output_stream_close(out, nullptr, nullptr);
+        return false;
+    }
+    return g_output_stream_close(out, nullptr, error);
+}
+
+}  // namespace
+
+bool file_copy(const std::string& src, const std::string& dest) {
+    GError* error = nullptr;
+    gboolean copied;
+    {
+        GFilePtr source(g_file_new_for_path(src.c_str()));
+        GFilePtr destination(g_file_new_for_path(dest.c_str()));
+        copied = g_file_copy(source.get(), destination.get(), G_FILE_COPY_TARGET_DEFAULT_PERMS,
+                             nullptr, nullptr, nullptr, &error);
+    }
+    return copy_result(copied, src, dest, error);
+}
+
+bool file_copy_nofollow(const std::string& src, const std::string& dest) {
+    GError* error = nullptr;
+    FileDescriptor in(open(src.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (in.get() < 0) {
+        int saved = errno;
+        g_set_error(&error, G_IO_ERROR, g_io_error_from_errno(saved), "Error opening file “%s”: %s",
+                    src.c_str(), g_strerror(saved));
+        errno = 0;
+        return copy_result(false, src, dest, error);
+    }
+    GFilePtr destination(g_file_new_for_path(dest.c_str()));
+    GOutputStreamPtr out(
+        G_OUTPUT_STREAM(g_file_create(destination.get(), G_FILE_CREATE_NONE, nullptr, &error)));
+    bool copied = out && copy_stream(in.get(), out.get(), &error);
+    if (out && !copied) {
+        g_file_delete(destination.get(), nullptr, nullptr);  // no half copy is left behind
+    }
+    return copy_result(copied, src, dest, error);
 }
 
 std::optional<std::string> file_get_contents(const std::string& path) {
@@ -276,7 +327,7 @@ unsigned dir_remove_recursive(const std::string& dir_path) {
 
 bool dir_make_recursive(const std::string& dir_path) {
     if (dir_path.empty() || dir_path[0] != '/') {
-        LOG_ERRNO(LOG_ERR, "dir_make_recursive: Path must be absolute");
+        LOG_FAULT(LOG_ERR, "dir_make_recursive: Path must be absolute");
         return false;
     }
     // Every prefix that ends before a '/', then the whole path unless it ends in '/'.
@@ -297,7 +348,7 @@ bool dir_make_recursive(const std::string& dir_path) {
 
 int get_storage_use_pcent(const char* storage_path) {
     if (storage_path == nullptr || storage_path[0] != '/') {
-        LOG_ERRNO(LOG_ERR, "Expected an absolute path, got '%s'",
+        LOG_FAULT(LOG_ERR, "Expected an absolute path, got '%s'",
                   storage_path != nullptr ? storage_path : "[NULL]");
         return -1;
     }
@@ -315,7 +366,7 @@ int get_storage_use_pcent(const char* storage_path) {
     std::optional<std::string> no_percent_line;
     int use = df_parse_use_pcent(output, no_percent_line);
     if (no_percent_line) {
-        LOG_ERRNO(LOG_ERR, "Could not find percent char in '%s'", no_percent_line->c_str());
+        LOG_FAULT(LOG_ERR, "Could not find percent char in '%s'", no_percent_line->c_str());
     }
     return use;
 }

@@ -23,6 +23,8 @@ std::string filesize_human_readable(const std::string& path);
 
 bool empty_file_if_possible(const std::string& path);
 bool file_copy(const std::string& src, const std::string& dest);
+// file_copy that never follows a link at `src`, not even one planted after the caller looked.
+bool file_copy_nofollow(const std::string& src, const std::string& dest);
 std::optional<std::string> file_get_contents(const std::string& path);
 bool file_put_string(const std::string& path, const std::string& contents);
 bool file_remove(const std::string& path);

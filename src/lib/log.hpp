@@ -5,6 +5,7 @@
 #include <glib.h>
 #include <syslog.h>
 
+#include <cerrno>
 #include <functional>
 #include <string>
 #include <vector>
@@ -53,4 +54,7 @@ void log_set_sink(LogSink sink);
 
 // Each module defines LOG_MODULE (its source path without extension, e.g. "lib/fileutil").
 #define LOG_ERRNO(level, ...) log_errno_msg((level), LOG_MODULE, __LINE__, __VA_ARGS__)
+// LOG_ERRNO for a failure that is no system call's: its prefix says "errno: None", whatever an
+// earlier call left in errno.
+#define LOG_FAULT(level, ...) (errno = 0, LOG_ERRNO((level), __VA_ARGS__))
 #define LOG_NOTES(notes) log_notes(LOG_MODULE, __LINE__, (notes))

@@ -68,7 +68,7 @@ void deactivate_monitor_session(const monitoring_session* session,
                                 const std::string& fremo_username,
                                 const std::string& fremo_password) {
     if (!monitoring_session_is_active(session) || !session->session_path) {
-        LOG_ERRNO(LOG_ERR, "Monitoring session is not activated, can not deactive.");
+        LOG_FAULT(LOG_ERR, "Monitoring session is not activated, can not deactive.");
         return;
     }
     const std::string& session_path = *session->session_path;

@@ -170,11 +170,11 @@ StorageList get_storages() {
         return {};
     }
     if (!WIFEXITED(status)) {
-        LOG_ERRNO(LOG_ERR, "Command exited abnormally: %s", kGetAllStoragesInfo.c_str());
+        LOG_FAULT(LOG_ERR, "Command exited abnormally: %s", kGetAllStoragesInfo.c_str());
         return {};
     }
     if (WEXITSTATUS(status) != 0) {
-        LOG_ERRNO(LOG_ERR, "Command exited with status %d: %s", WEXITSTATUS(status),
+        LOG_FAULT(LOG_ERR, "Command exited with status %d: %s", WEXITSTATUS(status),
                   kGetAllStoragesInfo.c_str());
         return {};
     }
@@ -208,7 +208,7 @@ bool determine_if_this_storage_is_ok(const std::string& disk_id) {
     StorageList storages = get_storages();
     const StorageInfo* storage = storage_find(storages, disk_id);
     if (storage == nullptr) {
-        LOG_ERRNO(LOG_ERR, "Failed to find storage: %s", disk_id.c_str());
+        LOG_FAULT(LOG_ERR, "Failed to find storage: %s", disk_id.c_str());
         return false;
     }
     log_msg(LOG_DEBUG, "%s [%s] STATUS: %s, AVAILABLE: %d, READ_ONLY: %d, FULL: %d", __func__,
@@ -219,7 +219,7 @@ bool determine_if_this_storage_is_ok(const std::string& disk_id) {
         return true;
     }
     if (warn) {
-        LOG_ERRNO(LOG_ERR, "Lost connection to storage location: %s, no data can be saved.",
+        LOG_FAULT(LOG_ERR, "Lost connection to storage location: %s, no data can be saved.",
                   disk_id.c_str());
         warn = false;
     }
