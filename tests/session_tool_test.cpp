@@ -131,7 +131,7 @@ TEST_F(SessionTool, StepsAndRefusalsOfTheTable) {
         }
         ++rows;
     }
-    EXPECT_EQ(rows, 58u);
+    EXPECT_EQ(rows, 61u);
     end(zipping, SIGKILL);
 }
 

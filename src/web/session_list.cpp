@@ -72,9 +72,8 @@ SessionStatus session_tool_status() {
     status.name = *session->current_activity_folder;
     status.storage = session->storage_id.value_or(kInternalStorage);
     status.path = *session->session_path;
-    if (!is_monitory_dir(status.path.c_str())) {
-        status.problem = "the state file names '" + session_printable(status.path) +
-                         "', which is no session folder of this package";
+    status.problem = session_folder_problem(status.path);
+    if (!status.problem.empty()) {
         return status;
     }
     File info = file_open(status.path + "/Session_Information.txt", "r");

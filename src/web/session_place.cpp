@@ -9,6 +9,7 @@
 
 #include "lib/device.hpp"
 #include "lib/filehandler.hpp"
+#include "lib/fileutil.hpp"
 #include "lib/strutil.hpp"
 
 #define LOG_MODULE "web/session_place"
@@ -16,7 +17,7 @@
 namespace {
 
 constexpr std::string_view kNameForm = "dddddddd_dd_dd_dd";
-constexpr size_t kPrintableMax = 64;
+constexpr size_t kPrintableMax = 256;
 
 // The value of a "<field>: value" line without its line end; nothing for another line.
 std::optional<std::string> field_value(const std::string& line, std::string_view field) {
@@ -94,6 +95,17 @@ std::optional<std::string> session_place_folder(const std::string& name, const s
         return std::nullopt;
     }
     return folder;
+}
+
+std::string session_folder_problem(const std::string& path) {
+    if (is_monitory_dir(path.c_str())) {
+        return "";
+    }
+    std::string shown = "'" + session_printable(path) + "'";
+    if (!is_directory(path)) {
+        return "the session folder " + shown + " can't be reached (is its storage gone?)";
+    }
+    return "the state file names " + shown + ", which is no session folder of this package";
 }
 
 SessionInfoFields session_info_fields(std::string_view text) {

@@ -189,10 +189,9 @@ ToolResult session_tool_stop() {
     if (is_file(device::path(device::kStateFile))) {
         return refused("could not remove the state file " + device::path(device::kStateFile));
     }
-    if (!is_monitory_dir(folder.c_str())) {
-        return refused("the state file named '" + session_printable(folder) +
-                       "', which is no session folder of this package: state file removed, "
-                       "nothing else touched");
+    std::string problem = session_folder_problem(folder);
+    if (!problem.empty()) {
+        return refused(problem + ": state file removed, nothing else touched");
     }
     wait_for_running_tick();
     wait_for_helper_scripts(folder);
