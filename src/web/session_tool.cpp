@@ -29,7 +29,7 @@ ToolResult refused(std::string reason) {
     return {false, std::move(reason)};
 }
 
-// Why the storage service's record of `info` fails the daemon's health test; "" when it passes.
+// Why the storage service's record of `info` fails the daemon's health test.
 std::string storage_problem(const StorageInfo& info) {
     std::string why;
     auto add = [&why](const std::string& part) { why += (why.empty() ? "" : ", ") + part; };
@@ -129,9 +129,9 @@ ToolResult session_tool_check_storage(const std::string& storage, const StorageL
         return full.empty() ? ToolResult{true, *root} : refused(full);
     }
     const StorageInfo& info = *storage_find(storages, storage);
-    std::string problem = storage_problem(info);
-    if (!problem.empty()) {
-        return refused("storage " + storage + " not ok: " + problem);
+    if (!is_storage_ok(info)) {
+        return refused("storage " + session_printable(storage) +
+                       " not ok: " + storage_problem(info));
     }
     // The root below the mount point may not exist yet; the mount point does.
     std::string mount = root->substr(0, root->size() - std::strlen(kSessionRootName));
