@@ -66,6 +66,7 @@ class SessionTool : public ::testing::Test {
         } else if (op == "packing") {
             write_file(dev.path("/zip-" + f[1]), "");
             zipping = spawn({"/usr/bin/tail", "-f", dev.path("/zip-" + f[1])});
+            EXPECT_TRUE(wait_until([&] { return is_zipping_session("/" + f[1]); }));
         } else if (op == "packed") {
             end(zipping, SIGKILL);
             EXPECT_TRUE(wait_until([&] { return !is_zipping_session("/" + f[1]); }));
