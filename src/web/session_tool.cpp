@@ -178,7 +178,6 @@ ToolResult session_tool_stop() {
     if (lock.get() < 0) {
         return tool_lock_failed();
     }
-    std::string reason;
     MonitoringSession session = monitoring_session_load();
     if (!monitoring_session_is_active(session.get())) {
         return refused("no active session");
