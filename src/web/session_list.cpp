@@ -39,7 +39,7 @@ void list_root(const std::string& storage, const std::string& root,
     while (const dirent* entry = dir ? readdir(dir.get()) : nullptr) {
         std::string name = entry->d_name;
         std::string path = root + name;
-        if (!session_name_valid(name) || !is_monitory_dir(path.c_str())) {
+        if (!session_place_is_session(root, name)) {
             continue;
         }
         SessionEntry session{name,

@@ -79,6 +79,13 @@ std::optional<std::string> session_place_root(const std::string& storage,
     return device::path(mount) + "/" + kSessionRootName;
 }
 
+bool session_place_is_session(const std::string& root, const std::string& name) {
+    std::string path = root + name;
+    struct stat st;
+    return session_name_valid(name) && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           is_monitory_dir(path.c_str());
+}
+
 std::optional<std::string> session_place_folder(const std::string& name, const std::string& storage,
                                                 const StorageList& storages, std::string& reason) {
     if (!session_name_valid(name)) {
@@ -90,7 +97,7 @@ std::optional<std::string> session_place_folder(const std::string& name, const s
         return std::nullopt;
     }
     std::string folder = *root + name;
-    if (!is_monitory_dir(folder.c_str())) {
+    if (!session_place_is_session(*root, name)) {
         reason = "no session " + name + " on " + session_printable(storage);
         return std::nullopt;
     }

@@ -26,8 +26,11 @@ std::string session_printable(std::string_view value);
 std::optional<std::string> session_place_root(const std::string& storage,
                                               const StorageList& storages, std::string& reason);
 
+// True when `root` + `name` is a session folder of this package itself, not a link to one.
+bool session_place_is_session(const std::string& root, const std::string& name);
+
 // The folder of the session `name` on `storage` after every check (name form, storage, an
-// existing session folder of this package); nothing, with the reason, otherwise.
+// existing session folder of this package, no link); nothing, with the reason, otherwise.
 std::optional<std::string> session_place_folder(const std::string& name, const std::string& storage,
                                                 const StorageList& storages, std::string& reason);
 
