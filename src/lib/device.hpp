@@ -16,6 +16,13 @@ inline constexpr std::string_view kPtzTestIntervalFile =
     "/usr/local/packages/Kelvane/localdata/automatic_PTZ_test_interval.info";
 inline constexpr std::string_view kPtzTestTimesFile =
     "/usr/local/packages/Kelvane/localdata/automatic_PTZ_test_times.info";
+// The web tool's network checks (one at a time) and its system-log capture.
+inline constexpr std::string_view kNetCheckLock =
+    "/usr/local/packages/Kelvane/localdata/netcheck.lock";
+inline constexpr std::string_view kSyslogCapture =
+    "/usr/local/packages/Kelvane/localdata/syslog_capture.log";
+inline constexpr std::string_view kSyslogCapturePid =
+    "/usr/local/packages/Kelvane/localdata/syslog_capture.pid";
 inline constexpr std::string_view kProcNetDev = "/proc/net/dev";
 inline constexpr std::string_view kProcMeminfo = "/proc/meminfo";
 inline constexpr std::string_view kProcVmstat = "/proc/vmstat";
@@ -28,6 +35,8 @@ inline constexpr std::string_view kLogDir = "/var/log";
 inline constexpr std::string_view kCurl = "/usr/bin/curl";
 inline constexpr std::string_view kDf = "/bin/df";
 inline constexpr std::string_view kTail = "/usr/bin/tail";
+// The process table: always this machine's own, never moved for tests (its processes are real).
+inline constexpr std::string_view kProcDir = "/proc";
 
 // `fixed` (one of the paths above, or a path below one) as seen on this machine.
 std::string path(std::string_view fixed);
