@@ -12,6 +12,12 @@ inline constexpr std::string_view kLocalDataDir = "/usr/local/packages/Kelvane/l
 inline constexpr std::string_view kShellDir = "/usr/local/packages/Kelvane/shell";
 inline constexpr std::string_view kStateFile =
     "/usr/local/packages/Kelvane/localdata/current_monitoring_session.txt";
+// Held by the daemon through each minute tick, so that a session's end can wait for one.
+inline constexpr std::string_view kTickLockFile =
+    "/usr/local/packages/Kelvane/localdata/minute_tick.lock";
+// Held by the session tool while it starts, stops or deletes a session.
+inline constexpr std::string_view kSessionToolLockFile =
+    "/usr/local/packages/Kelvane/localdata/session_tool.lock";
 inline constexpr std::string_view kPtzTestIntervalFile =
     "/usr/local/packages/Kelvane/localdata/automatic_PTZ_test_interval.info";
 inline constexpr std::string_view kPtzTestTimesFile =
@@ -23,6 +29,7 @@ inline constexpr std::string_view kSyslogCapture =
     "/usr/local/packages/Kelvane/localdata/syslog_capture.log";
 inline constexpr std::string_view kSyslogCapturePid =
     "/usr/local/packages/Kelvane/localdata/syslog_capture.pid";
+inline constexpr std::string_view kProcDir = "/proc";
 inline constexpr std::string_view kProcNetDev = "/proc/net/dev";
 inline constexpr std::string_view kProcMeminfo = "/proc/meminfo";
 inline constexpr std::string_view kProcVmstat = "/proc/vmstat";
@@ -35,8 +42,6 @@ inline constexpr std::string_view kLogDir = "/var/log";
 inline constexpr std::string_view kCurl = "/usr/bin/curl";
 inline constexpr std::string_view kDf = "/bin/df";
 inline constexpr std::string_view kTail = "/usr/bin/tail";
-// The process table: always this machine's own, never moved for tests (its processes are real).
-inline constexpr std::string_view kProcDir = "/proc";
 
 // `fixed` (one of the paths above, or a path below one) as seen on this machine.
 std::string path(std::string_view fixed);
