@@ -132,19 +132,20 @@ std::optional<DnsQuestion> diag_dns_question(const std::optional<std::string>& n
     if (!reason.empty()) {
         return std::nullopt;
     }
-    if (name) {
-        if (!validate_hostname(text.c_str())) {
-            reason = "The host name may hold letters, digits, '-' and '.' only.";
-            return std::nullopt;
-        }
-        return DnsQuestion{text, URLTYPE_HOST};
-    }
+    // An address typed as the name is looked up backwards: forwards it would only give itself.
     if (validate_ipv4(text.c_str())) {
         return DnsQuestion{text, URLTYPE_IPV4};
     }
     if (validate_ipv6(text.c_str())) {
         return DnsQuestion{text, URLTYPE_IPV6};
     }
-    reason = "The address is no IPv4 or IPv6 address.";
-    return std::nullopt;
+    if (!name) {
+        reason = "The address is no IPv4 or IPv6 address.";
+        return std::nullopt;
+    }
+    if (!validate_hostname(text.c_str())) {
+        reason = "The host name may hold letters, digits, '-' and '.' only.";
+        return std::nullopt;
+    }
+    return DnsQuestion{text, URLTYPE_HOST};
 }

@@ -33,7 +33,8 @@ FileDescriptor diag_netcheck_lock(bool& busy, std::string& reason);
 // that fails) ends the command.
 void diag_netcheck_run(NetCheck check, const std::string& address);
 
-// A DNS question from the query: exactly one of a host name or an address (IPv4 or IPv6).
+// A DNS question from the query: exactly one of a host name or an address (IPv4 or IPv6). An
+// address given as the name is looked up backwards too.
 struct DnsQuestion {
     std::string text;
     UrlType type = URLTYPE_HOST;
