@@ -99,6 +99,7 @@ TEST(Cgi, PagesAsSaved) {
     page.status.data_points = 33;
     page.status.bytes = 123456;
     page.status.use_percent = 41;
+    page.capture = CaptureStatus{true, 4242, 5000, false, false};
     EXPECT_EQ(cgi_page_render(page), test_data("web/page_active.html"));
 
     page.status = SessionStatus{};
@@ -113,6 +114,7 @@ TEST(Cgi, PagesAsSaved) {
     SessionEntry packing{"20240308_09_00_00", "SD_DISK", "", 2048, false, true, std::nullopt};
     SessionEntry done{"20240307_14_05_09", "internal", "", 999, false, false, 40960};
     page.sessions = std::vector<SessionEntry>{packing, done};
+    page.capture = CaptureStatus{false, 4242, kCaptureMaxBytes, true, false};
     EXPECT_EQ(cgi_page_render(page), test_data("web/page_idle.html"));
 }
 

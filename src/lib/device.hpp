@@ -24,6 +24,13 @@ inline constexpr std::string_view kPtzTestTimesFile =
     "/usr/local/packages/Kelvane/localdata/automatic_PTZ_test_times.info";
 // The web tool's form token (mode 0600, made at its first use).
 inline constexpr std::string_view kWebTokenFile = "/usr/local/packages/Kelvane/localdata/web_token";
+// The web tool's network checks (one at a time) and its system-log capture.
+inline constexpr std::string_view kNetCheckLock =
+    "/usr/local/packages/Kelvane/localdata/netcheck.lock";
+inline constexpr std::string_view kSyslogCapture =
+    "/usr/local/packages/Kelvane/localdata/syslog_capture.log";
+inline constexpr std::string_view kSyslogCapturePid =
+    "/usr/local/packages/Kelvane/localdata/syslog_capture.pid";
 inline constexpr std::string_view kProcDir = "/proc";
 inline constexpr std::string_view kProcNetDev = "/proc/net/dev";
 inline constexpr std::string_view kProcMeminfo = "/proc/meminfo";

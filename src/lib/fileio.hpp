@@ -27,6 +27,7 @@ class FileDescriptor {
     ~FileDescriptor();
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     int get() const { return fd_; }
 
   private:

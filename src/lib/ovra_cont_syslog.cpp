@@ -45,13 +45,18 @@ std::string log_file(const char* name) {
 
 }  // namespace
 
-pid_t ovra_cont_syslog_start(const char* log_path) {
-    // Everything the child needs is built before the fork.
-    std::string tail = device::path(device::kTail);
-    std::vector<std::string> args = {tail, "-n0", "-q", "-F"};
+std::vector<std::string> ovra_cont_syslog_command() {
+    std::vector<std::string> args = {device::path(device::kTail), "-n0", "-q", "-F"};
     for (const char* name : kLogFiles) {
         args.push_back(log_file(name));
     }
+    return args;
+}
+
+pid_t ovra_cont_syslog_start(const char* log_path) {
+    // Everything the child needs is built before the fork.
+    std::vector<std::string> args = ovra_cont_syslog_command();
+    const std::string& tail = args.front();
     std::vector<char*> argv;
     for (std::string& arg : args) {
         argv.push_back(arg.data());

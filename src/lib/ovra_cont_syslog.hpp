@@ -4,6 +4,9 @@
 
 #include <sys/types.h>
 
+#include <string>
+#include <vector>
+
 // Starts a child that appends every new log line to `log_path`; its id, or 0 when none could be
 // made. A capture file that can't be opened ends the child at once with status 1.
 pid_t ovra_cont_syslog_start(const char* log_path);
@@ -14,3 +17,6 @@ pid_t ovra_cont_syslog_resume(const char* log_path);
 
 // Ends the capture child `pid` and collects it.
 void ovra_cont_syslog_stop(pid_t pid);
+
+// The argument vector that the capture child runs, as /proc/<pid>/cmdline shows it.
+std::vector<std::string> ovra_cont_syslog_command();

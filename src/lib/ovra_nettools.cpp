@@ -22,10 +22,12 @@ bool read_output_line(std::FILE* out, std::string& line) {
     return true;
 }
 
-// The web tool's answer shows each line followed by an empty one.
-void print_line(const std::string& line) {
+// The web tool's answer shows each line followed by an empty one, as soon as it comes. False
+// when standard output failed: the one who asked has gone.
+bool print_line(const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
 }  // namespace
@@ -39,14 +41,16 @@ int ovra_nettools_ping(const char* address) {
     Pipe pipe =
         PIPE_OPEN(str_printf("ping \"%s\" 2>&1", shell_escape_double_quoted(address).c_str()));
     bool alive = false;
+    bool heard = true;
     std::string line;
-    while (read_output_line(pipe.get(), line)) {
-        print_line(line);
+    while (heard && read_output_line(pipe.get(), line)) {
         alive = alive || line.find("is alive") != std::string::npos;
+        heard = print_line(line);
     }
     log_msg(LOG_INFO, alive ? "Network Tools: Ping %s successful" : "Network Tools: Ping %s failed",
             address);
-    return pipe_close(pipe);
+    // Nobody reads the answer any more: the command need not go on.
+    return heard ? pipe_close(pipe) : pipe.terminate();
 }
 
 int ovra_nettools_traceroute(const char* command) {
@@ -55,9 +59,10 @@ int ovra_nettools_traceroute(const char* command) {
     }
     Pipe pipe = PIPE_OPEN(std::string(command));
     bool in_silent_run = false;
+    bool heard = true;
     std::string line;
-    while (read_output_line(pipe.get(), line)) {
-        print_line(line);
+    while (heard && read_output_line(pipe.get(), line)) {
+        heard = print_line(line);
         // A run of hops that gave no answer says nothing new after its first line.
         bool silent = line.find("* * *") != std::string::npos;
         if (!silent || !in_silent_run) {
@@ -65,5 +70,5 @@ int ovra_nettools_traceroute(const char* command) {
         }
         in_silent_run = silent;
     }
-    return pipe_close(pipe);
+    return heard ? pipe_close(pipe) : pipe.terminate();
 }

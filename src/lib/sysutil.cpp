@@ -133,6 +133,13 @@ int Pipe::close() {
     return wait_status(pid_);
 }
 
+int Pipe::terminate() {
+    if (stream_ != nullptr) {
+        kill(pid_, SIGTERM);
+    }
+    return close();
+}
+
 Pipe pipe_open(const std::string& cmd, bool tied) {
     // Close-on-exec, so that no other command, of either thread, holds this pipe open.
     int fds[2];

@@ -40,6 +40,9 @@ class Pipe {
     // The command's wait status, or -1 when there was no pipe or the wait failed.
     int close();
     void reset() { close(); }
+    // Asks the command to end (SIGTERM to the process the pipe started) and closes the pipe; the
+    // wait status, or -1.
+    int terminate();
 
   private:
     std::FILE* stream_ = nullptr;

@@ -26,6 +26,8 @@ select{font:inherit;padding:.2em}
 .refusal{background:#fde8e8;border-color:#e3a1a1;color:#822}
 .packing{color:#a60}
 .muted{color:#889}
+input{font:inherit;padding:.2em;width:18em}
+iframe{width:100%;height:14em;border:1px solid #dde;margin-top:.6em;background:#fafafa}
 )";
 
 std::string tag(std::string_view name, std::string_view attrs, std::string_view html) {
@@ -165,6 +167,70 @@ std::string session_list(const CgiPage& page) {
     return tag("table", "id=\"sessions\"", rows);
 }
 
+std::string netchecks(const CgiPage& page) {
+    std::string ping = html_escape(page.base + "/ping");
+    std::string trace = html_escape(page.base + "/traceroute");
+    return "<form id=\"ping-form\" method=\"get\" action=\"" + ping +
+           "\" target=\"diag-output\"><label for=\"ping-address\">Address </label><input "
+           "id=\"ping-address\" name=\"address\" required maxlength=\"255\"> <button "
+           "id=\"ping\" type=\"submit\">Ping</button> <button id=\"traceroute\" "
+           "type=\"submit\" formaction=\"" +
+           trace + "\">Traceroute</button></form>\n<form id=\"dns-form\" method=\"get\" action=\"" +
+           html_escape(page.base + "/dns") +
+           "\" target=\"diag-output\"><label for=\"dns-name\">Name or address </label><input "
+           "id=\"dns-name\" name=\"name\" required maxlength=\"255\"> <button id=\"dns\" "
+           "type=\"submit\">Look up</button></form>\n<iframe id=\"diag-output\" "
+           "name=\"diag-output\" title=\"Answer of the check\"></iframe>";
+}
+
+// The capture's state: its data-state value and the words for it.
+std::pair<std::string, std::string> capture_state(const CaptureStatus& c) {
+    std::string size =
+        c.bytes < 0 ? "" : suffix_bytes(c.bytes) + " of " + suffix_bytes(kCaptureMaxBytes);
+    if (c.link) {
+        return {"refused",
+                "The capture file or its temporary is a symbolic link: the capture "
+                "refuses to start or send it until it is removed."};
+    }
+    if (c.running) {
+        return {"running", "Running (process " + std::to_string(c.pid) + "), " + size + "."};
+    }
+    if (c.full) {
+        return {"full", "Stopped by itself at its size limit (" + size +
+                            "). Download it, then start a new one."};
+    }
+    if (c.bytes >= 0) {
+        return {"stopped", "Stopped, " + size + "."};
+    }
+    return {"none", "No capture yet."};
+}
+
+std::string capture_button(const CgiPage& page, const char* what, const char* label) {
+    std::string id = std::string("capture-") + what;
+    return post_form(page, "id=\"" + id + "-form\"", std::string("/syslog/") + what,
+                     "<button id=\"" + id + "\" type=\"submit\">" + label + "</button>") +
+           " ";
+}
+
+std::string capture_section(const CgiPage& page, const CaptureStatus& c) {
+    auto [state, words] = capture_state(c);
+    std::string html =
+        tag("h2", "", "System log capture") + tag("p", "id=\"capture-state\"", html_escape(words));
+    if (c.running) {
+        html += capture_button(page, "stop", "Stop capture");
+    } else if (!c.link) {
+        html += capture_button(page, "start", "Start a new capture");
+        if (c.bytes >= 0 && !c.full) {
+            html += capture_button(page, "resume", "Resume");
+        }
+    }
+    if (c.bytes >= 0 && !c.link) {
+        html += "<a id=\"capture-download\" href=\"" + html_escape(page.base + "/syslog") +
+                "\">Download the capture</a>";
+    }
+    return tag("section", "id=\"capture\" data-state=\"" + state + "\"", html) + "\n";
+}
+
 bool refreshes(const CgiPage& page) {
     const auto& sessions = page.sessions.value_or(std::vector<SessionEntry>{});
     return page.status.active || std::any_of(sessions.begin(), sessions.end(),
@@ -242,5 +308,10 @@ std::string cgi_page_render(const CgiPage& page) {
     }
     html += tag("section", "id=\"list-section\"", tag("h2", "", "Sessions") + session_list(page)) +
             "\n";
+    html += tag("section", "id=\"netchecks\"", tag("h2", "", "Network checks") + netchecks(page)) +
+            "\n";
+    if (page.capture) {
+        html += capture_section(page, *page.capture);
+    }
     return html + "</main></body></html>\n";
 }

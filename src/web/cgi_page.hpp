@@ -13,7 +13,15 @@
 //   table#sessions      one tr.session per session folder, data-name and data-storage set;
 //                       in it a.zip (the download link), span.packing ("packing…") or
 //                       form.delete with button.delete
-//   every form carries the hidden field "token"
+//   section#netchecks   form#ping-form (GET .../ping, input#ping-address name=address,
+//                       button#ping, button#traceroute posting to .../traceroute with the same
+//                       address), form#dns-form (GET .../dns, input#dns-name name=name,
+//                       button#dns); each answer shows in iframe#diag-output (name diag-output)
+//   section#capture     the system-log capture; data-state "running", "stopped", "full",
+//                       "none" or "refused"; p#capture-state says it in words;
+//                       button#capture-start, #capture-stop, #capture-resume in forms of the
+//                       same ids with "-form"; a#capture-download (while a capture file exists)
+//   every POST form carries the hidden field "token"
 // The page refreshes itself every 10 s while a session runs or packs.
 #pragma once
 
@@ -23,12 +31,14 @@
 #include <vector>
 
 #include "lib/storage_investigator.hpp"
+#include "web/capture.hpp"
 #include "web/session_tool.hpp"
 
 struct CgiPage {
     SessionStatus status;
     std::optional<StorageList> storages;                // when it was fetched
     std::optional<std::vector<SessionEntry>> sessions;  // when it was fetched
+    std::optional<CaptureStatus> capture;               // when it was looked at
     std::string refusal;                                // shown at the top when set
     std::string token;
     std::string base;  // where the page lives; the forms post below it

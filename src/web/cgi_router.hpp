@@ -26,6 +26,8 @@ struct CgiField {
     const char* name;
     bool (*valid)(std::string_view value);
     bool required;
+    // When set, the refusal of an invalid value says this instead of "Invalid <name>."
+    std::string (*why)(std::string_view value) = nullptr;
 };
 
 struct CgiRoute {

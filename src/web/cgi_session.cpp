@@ -5,6 +5,7 @@
 
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
+#include "web/capture.hpp"
 #include "web/cgi_page.hpp"
 #include "web/cgi_token.hpp"
 #include "web/session_tool.hpp"
@@ -27,22 +28,22 @@ CgiPage page_now(const CgiAction& action, bool with_list, std::string refusal) {
         page.storages = get_storages();
         page.sessions = session_tool_list(*page.storages);
     }
+    page.capture = capture_status();
     page.refusal = std::move(refusal);
     page.token = cgi_token_get();
     page.base = action.base;
     return page;
 }
 
-// Back to the page after a change, or the page with the refusal.
-CgiAnswer after_change(const CgiAction& action, const ToolResult& result) {
+}  // namespace
+
+CgiAnswer cgi_after_change(const CgiAction& action, const ToolResult& result) {
     if (result.ok) {
         return cgi_redirect(action.base);
     }
     log_msg(LOG_INFO, "%s refused: %s", cgi_action_text(action).c_str(), result.text.c_str());
     return cgi_text(409, kCgiHtml, cgi_page_render(page_now(action, true, result.text)));
 }
-
-}  // namespace
 
 bool cgi_valid_storage(std::string_view value) {
     return !value.empty() && value.size() <= 64 &&
@@ -88,17 +89,17 @@ CgiAnswer cgi_run_list_json(const CgiAction&) {
 CgiAnswer cgi_run_start(const CgiAction& action) {
     std::string storage = arg(action, "storage");
     StorageList storages = storage == kInternalStorage ? StorageList{} : get_storages();
-    return after_change(action, session_tool_start(storage, storages));
+    return cgi_after_change(action, session_tool_start(storage, storages));
 }
 
 CgiAnswer cgi_run_stop(const CgiAction& action) {
-    return after_change(action, session_tool_stop());
+    return cgi_after_change(action, session_tool_stop());
 }
 
 CgiAnswer cgi_run_delete(const CgiAction& action) {
     std::string storage = arg(action, "storage");
     StorageList storages = storage == kInternalStorage ? StorageList{} : get_storages();
-    return after_change(action, session_tool_delete(arg(action, "name"), storage, storages));
+    return cgi_after_change(action, session_tool_delete(arg(action, "name"), storage, storages));
 }
 
 CgiAnswer cgi_run_zip(const CgiAction& action) {

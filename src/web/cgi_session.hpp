@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "web/cgi_router.hpp"
+#include "web/session_tool.hpp"
 
 // "internal" or a storage id as the storage service names them (letters, digits, '_', '-',
 // '.'; at most 64): nothing a shell or a path could take for more.
@@ -13,6 +14,9 @@ bool cgi_valid_storage(std::string_view value);
 bool cgi_valid_session_name(std::string_view value);
 // "1": the page with the list of sessions.
 bool cgi_valid_flag(std::string_view value);
+
+// After a change: back to the page (303), or the page with the refusal (409).
+CgiAnswer cgi_after_change(const CgiAction& action, const ToolResult& result);
 
 CgiAnswer cgi_run_page(const CgiAction& action);
 CgiAnswer cgi_run_status_json(const CgiAction& action);
