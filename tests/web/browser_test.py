@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The package's page in headless Chromium, served by the simulated camera (scripts/demo --web):
-runs the steps of tests/data/web/browser_steps.txt in order. Needs root, as the camera does;
-exits 77 (skipped) without it. browser_test.py REPO OUT"""
+runs the steps of tests/data/web/browser_steps.txt (or of STEPS) in order. Needs root, as the
+camera does; exits 77 (skipped) without it. browser_test.py REPO OUT [STEPS]"""
 import base64
 import os
 import re
@@ -16,6 +16,7 @@ import urllib.request
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
 WAIT = 90  # seconds for any one condition; a packing on a busy machine takes a while
@@ -59,7 +60,16 @@ class Steps:
         Select(self.see(css)).select_by_value(value)
 
     def click(self, css):
-        self.see(css).click()
+        """Presses and waits for the next page: a poll must not cut a form's request short."""
+        element = self.see(css)
+        element.click()
+        WebDriverWait(self.driver, WAIT).until(expected_conditions.staleness_of(element))
+
+    def shot(self, path):
+        """Photographs the whole page into a PNG file."""
+        height = self.driver.execute_script("return document.documentElement.scrollHeight")
+        self.driver.set_window_size(1000, height)
+        self.driver.save_screenshot(path)
 
     def zip(self, css):
         """Downloads what the link points to, with the login, and tests it as an archive."""
@@ -79,7 +89,7 @@ def free_port():
         return s.getsockname()[1]
 
 
-def main(repo, out):
+def main(repo, out, steps=None):
     demo = subprocess.Popen([f"{repo}/scripts/demo", "--web", "--port", str(free_port()),
                              "--out", out], stdout=subprocess.PIPE, text=True)
     try:
@@ -95,7 +105,8 @@ def main(repo, out):
         with tempfile.TemporaryDirectory() as profile:
             driver = browser(profile, login)
             try:
-                run(Steps(driver, base, login, out), f"{repo}/tests/data/web/browser_steps.txt")
+                run(Steps(driver, base, login, out),
+                    steps or f"{repo}/tests/data/web/browser_steps.txt")
             finally:
                 driver.quit()
     finally:
@@ -106,7 +117,7 @@ def main(repo, out):
 def run(steps, path):
     with open(path) as f:
         for number, line in enumerate(f, 1):
-            words = shlex.split(line, comments=True)
+            words = [] if line.startswith("#") else shlex.split(line)
             if words:
                 print(f"step {number}: {' '.join(words)}", flush=True)
                 getattr(steps, words[0])(*words[1:])
@@ -116,4 +127,4 @@ if __name__ == "__main__":
     if os.geteuid() != 0:
         print("the simulated camera needs root: skipped")
         sys.exit(77)
-    main(*sys.argv[1:3])
+    main(*sys.argv[1:4])
