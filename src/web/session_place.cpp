@@ -57,7 +57,7 @@ std::string session_printable(std::string_view value) {
 
 std::optional<std::string> session_place_root(const std::string& storage,
                                               const StorageList& storages, std::string& reason) {
-    if (storage == "internal") {
+    if (storage == kInternalStorage) {
         return device::path(device::kLocalDataDir) + "/";
     }
     const StorageInfo* info = storage.empty() ? nullptr : storage_find(storages, storage);

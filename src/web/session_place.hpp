@@ -8,6 +8,9 @@
 
 #include "lib/storage_investigator.hpp"
 
+// The storage id of sessions on the device's internal storage.
+inline constexpr const char* kInternalStorage = "internal";
+
 // The folder of the package's sessions below an edge storage's mount point.
 inline constexpr const char* kSessionRootName = "Kelvane/";
 

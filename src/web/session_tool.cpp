@@ -147,8 +147,9 @@ ToolResult session_tool_start(const std::string& storage, const StorageList& sto
     std::string reason;
     MonitoringSession active = monitoring_session_load();
     if (monitoring_session_is_active(active.get())) {
-        return refused("a session is active: " + session_printable(*active->session_path) + " on " +
-                       session_printable(storage_of(*active)));
+        return refused(
+            "a session is active: " + session_printable(*active->current_activity_folder) + " on " +
+            session_printable(storage_of(*active)));
     }
     std::string chosen = storage;
     if (chosen.empty()) {
