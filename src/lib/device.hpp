@@ -22,6 +22,8 @@ inline constexpr std::string_view kPtzTestIntervalFile =
     "/usr/local/packages/Kelvane/localdata/automatic_PTZ_test_interval.info";
 inline constexpr std::string_view kPtzTestTimesFile =
     "/usr/local/packages/Kelvane/localdata/automatic_PTZ_test_times.info";
+// The web tool's form token (mode 0600, made at its first use).
+inline constexpr std::string_view kWebTokenFile = "/usr/local/packages/Kelvane/localdata/web_token";
 inline constexpr std::string_view kProcDir = "/proc";
 inline constexpr std::string_view kProcNetDev = "/proc/net/dev";
 inline constexpr std::string_view kProcMeminfo = "/proc/meminfo";
