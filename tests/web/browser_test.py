@@ -111,7 +111,7 @@ def main(repo, out, steps=None):
                 driver.quit()
     finally:
         demo.send_signal(signal.SIGINT)
-        demo.communicate(timeout=WAIT)
+        print(demo.communicate(timeout=WAIT)[0], end="")
 
 
 def run(steps, path):
