@@ -67,8 +67,10 @@ class Steps:
 
     def shot(self, path):
         """Photographs the whole page into a PNG file."""
-        height = self.driver.execute_script("return document.documentElement.scrollHeight")
-        self.driver.set_window_size(1000, height)
+        for height in (800, None):
+            height = height or self.driver.execute_script("return document.body.scrollHeight + 20")
+            self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                "width": 1000, "height": height, "deviceScaleFactor": 1, "mobile": False})
         self.driver.save_screenshot(path)
 
     def zip(self, css):
