@@ -97,13 +97,13 @@ def main(repo, out, steps=None):
     try:
         for line in demo.stdout:
             print(line, end="", flush=True)
-            page = re.search(r"(http://\S+) \(user (\S+), password (.+)\)", line)
+            page = re.search(r"(http://[^/\s]+)\S* \(user (\S+), password ([^)]+)\)", line)
             if page:
                 break
         else:
             sys.exit(f"the demo ended before it served the page (see {out})")
-        base = page.group(1)[:page.group(1).index("/", len("http://"))]
-        login = "Basic " + base64.b64encode(f"{page.group(2)}:{page.group(3)}".encode()).decode()
+        base, user, password = page.groups()
+        login = "Basic " + base64.b64encode(f"{user}:{password}".encode()).decode()
         with tempfile.TemporaryDirectory() as profile:
             driver = browser(profile, login)
             try:
