@@ -75,8 +75,8 @@ CgiReply take_fields(const CgiRoute& route, CgiFields captures, const CgiFields&
         }
         if (!value || !field.valid(*value)) {
             reply.action.route = nullptr;
-            reply.answer = cgi_refusal(400, std::string(value ? "Invalid " : "Missing ") +
-                                                field.name + ".");
+            reply.answer =
+                cgi_refusal(400, std::string(value ? "Invalid " : "Missing ") + field.name + ".");
             return reply;
         }
         reply.action.args.emplace(field.name, *value);
