@@ -192,13 +192,24 @@ void state_add(StateLine& s, std::int64_t t, const std::string& value) {
     s.runs.push_back({t, t, value});
 }
 
-// The program of a command line: "/usr/bin/proc1 --flag" is "proc1"; kernel threads stay as
-// they are.
+std::string word_base(const std::string& word) {
+    auto slash = word.rfind('/');
+    return word.empty() || word[0] == '[' || slash == std::string::npos ? word
+                                                                        : word.substr(slash + 1);
+}
+
+// The program of a command line: "/usr/bin/proc1 --flag" is "proc1", "python3 /x/sink.py" is
+// "sink.py"; kernel threads stay as they are.
 std::string program_of(const std::string& command) {
-    std::string first = command.substr(0, command.find(' '));
-    auto slash = first.rfind('/');
-    return first.empty() || first[0] == '[' || slash == std::string::npos ? first
-                                                                          : first.substr(slash + 1);
+    auto space = command.find(' ');
+    std::string program = word_base(command.substr(0, space));
+    static const char* const interpreters[] = {"sh", "bash", "ash", "python", "python3", "perl"};
+    if (space == std::string::npos || std::find(std::begin(interpreters), std::end(interpreters),
+                                                program) == std::end(interpreters)) {
+        return program;
+    }
+    std::string script = command.substr(space + 1, command.find(' ', space + 1) - space - 1);
+    return script.empty() || script[0] == '-' ? program : word_base(script);
 }
 
 // The series of one file as its rows come, in the order (column, key) they are drawn in.

@@ -56,10 +56,8 @@ std::string write_page(const std::string& path, const std::string& html) {
     return std::fclose(raw) == 0 ? "" : std::strerror(errno);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::string input, output;
+// The input and the output, or an exit status: 0 after the help, 2 for wrong arguments.
+int arguments_read(int argc, char** argv, std::string& input, std::string& output) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
@@ -79,6 +77,16 @@ int main(int argc, char** argv) {
     if (input.empty()) {
         std::fputs(kUsage, stderr);
         return 2;
+    }
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string input, output;
+    if (int status = arguments_read(argc, argv, input, output); status >= 0) {
+        return status;
     }
     SessionBuilder builder;
     SessionRead read = session_source_read(input, session_model_wants,
