@@ -41,50 +41,65 @@ std::int64_t days_from_civil(std::int64_t y, int m, int d) {
 
 }  // namespace
 
-bool csv_split(std::string_view line, std::vector<std::string>& cells) {
-    std::size_t n = 0;
+namespace {
+
+// One cell from `i` on with quotes in it, up to its unquoted comma or the line's end; the
+// position after it, or npos when a quote is left open.
+std::size_t cell_quoted(std::string_view line, std::size_t i, std::string& cell) {
     bool quoted = false, was_quoted = false;
-    auto cell = [&]() -> std::string& {
-        if (n == cells.size()) {
-            cells.emplace_back();
-        }
-        return cells[n];
-    };
-    auto finish = [&] {
-        std::string& c = cell();
-        if (!was_quoted) {
-            std::string_view kept = trim(c);
-            c.assign(kept.begin(), kept.end());
-        }
-        ++n;
-    };
-    cell().clear();
-    for (std::size_t i = 0; i < line.size(); ++i) {
+    cell.clear();
+    for (; i < line.size(); ++i) {
         char c = line[i];
         if (quoted) {
             if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-                cell() += '"';
+                cell += '"';
                 ++i;
             } else if (c == '"') {
                 quoted = false;
             } else {
-                cell() += c;
+                cell += c;
             }
-        } else if (c == '"' && trim(cell()).empty()) {
+        } else if (c == '"' && trim(cell).empty()) {
             quoted = was_quoted = true;
-            cell().clear();
+            cell.clear();
         } else if (c == ',') {
-            finish();
-            cell().clear();
-            was_quoted = false;
+            break;
         } else {
-            cell() += c;
+            cell += c;
         }
     }
     if (quoted) {
-        return false;
+        return std::string_view::npos;
     }
-    finish();
+    if (!was_quoted) {
+        std::string_view kept = trim(cell);
+        cell.assign(kept.begin(), kept.end());
+    }
+    return i;
+}
+
+}  // namespace
+
+bool csv_split(std::string_view line, std::vector<std::string>& cells) {
+    std::size_t n = 0, i = 0;
+    for (;;) {
+        if (n == cells.size()) {
+            cells.emplace_back();
+        }
+        std::string& cell = cells[n++];
+        std::size_t comma = std::min(line.find(',', i), line.size());
+        std::string_view plain = line.substr(i, comma - i);
+        if (plain.find('"') == std::string_view::npos) {
+            plain = trim(plain);
+            cell.assign(plain.begin(), plain.end());
+        } else if ((comma = cell_quoted(line, i, cell)) == std::string_view::npos) {
+            return false;
+        }
+        if (comma >= line.size()) {
+            break;
+        }
+        i = comma + 1;
+    }
     cells.resize(n);
     return true;
 }
