@@ -20,7 +20,7 @@ constexpr int kStripHeight = 40;
 constexpr int kStripGap = 18;
 constexpr int kStateHeight = 14;
 constexpr int kLabelHeight = 13;  // a strip's name above it, so that no name is cut
-constexpr int kRightMargin = 10;
+constexpr int kRightMargin = 36;  // room for the last time label
 
 const char* const kTrouble = "#c62828";
 const char* const kPalette[] = {"#2e7d32", "#1565c0", "#9e9e9e", "#ef6c00", "#6a1b9a", "#00838f",
