@@ -1,6 +1,7 @@
 #include "report/downsample.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace {
@@ -39,8 +40,9 @@ void downsample_add(MinMaxSeries& s, std::int64_t t, double v) {
     if (s.bins.empty()) {
         s.origin = t;
     }
-    // A row out of time order (a clock set back) counts into the first bin.
-    std::int64_t at = std::max<std::int64_t>(0, t - s.origin);
+    // A row out of time order (a clock set back) counts into the first bin, one from beyond
+    // any session into the last.
+    std::int64_t at = std::clamp<std::int64_t>(t - s.origin, 0, INT32_MAX);
     while (at / s.width >= kMaxBins) {
         bins_pair_up(s);
     }

@@ -69,10 +69,11 @@ void snapshot_add(SessionBuilder& b, const std::string& kind, const std::string&
     Snapshot s{name, {}, contents.size() > kMaxSnapshotText};
     if (!contents.empty()) {
         contents.resize(std::min(contents.size(), kMaxSnapshotText));
+        contents.shrink_to_fit();
         s.text = std::move(contents);
     }
     if (list.size() >= 2) {
-        list.back().text.clear();
+        list.back().text = std::string();
     }
     list.push_back(std::move(s));
 }
