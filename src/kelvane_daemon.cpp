@@ -405,10 +405,11 @@ int kelvane_daemon_main(int argc, char** argv) {
     bool help = argc == 2 && std::strcmp(argv[1], "--help") == 0;
     if (argc != 5) {
         std::fprintf(help ? stdout : stderr,
-                     "Usage: %s <serial_number> <full_name> <prod_type> <fremo_user>\n", argv[0]);
+                     "Usage: %s <serial_number> <full_name> <prod_type> <http_api_user>\n",
+                     argv[0]);
         if (help) {
             std::puts(
-                "The HTTP API password of <fremo_user> is read from the first line of "
+                "The HTTP API password of <http_api_user> is read from the first line of "
                 "standard input.");
         }
         return help ? 0 : 1;

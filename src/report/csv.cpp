@@ -41,11 +41,14 @@ std::int64_t days_from_civil(std::int64_t y, int m, int d) {
 
 }  // namespace
 
-std::optional<std::vector<std::string>> csv_split(std::string_view line) {
-    std::vector<std::string> cells;
-    std::string cell;
+namespace {
+
+// One cell from `i` on with quotes in it, up to its unquoted comma or the line's end; the
+// position after it, or npos when a quote is left open.
+std::size_t cell_quoted(std::string_view line, std::size_t i, std::string& cell) {
     bool quoted = false, was_quoted = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
+    cell.clear();
+    for (; i < line.size(); ++i) {
         char c = line[i];
         if (quoted) {
             if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
@@ -60,18 +63,45 @@ std::optional<std::vector<std::string>> csv_split(std::string_view line) {
             quoted = was_quoted = true;
             cell.clear();
         } else if (c == ',') {
-            cells.emplace_back(was_quoted ? cell : std::string(trim(cell)));
-            cell.clear();
-            was_quoted = false;
+            break;
         } else {
             cell += c;
         }
     }
     if (quoted) {
-        return std::nullopt;
+        return std::string_view::npos;
     }
-    cells.emplace_back(was_quoted ? cell : std::string(trim(cell)));
-    return cells;
+    if (!was_quoted) {
+        std::string_view kept = trim(cell);
+        cell.assign(kept.begin(), kept.end());
+    }
+    return i;
+}
+
+}  // namespace
+
+bool csv_split(std::string_view line, std::vector<std::string>& cells) {
+    std::size_t n = 0, i = 0;
+    for (;;) {
+        if (n == cells.size()) {
+            cells.emplace_back();
+        }
+        std::string& cell = cells[n++];
+        std::size_t comma = std::min(line.find(',', i), line.size());
+        std::string_view plain = line.substr(i, comma - i);
+        if (plain.find('"') == std::string_view::npos) {
+            plain = trim(plain);
+            cell.assign(plain.begin(), plain.end());
+        } else if ((comma = cell_quoted(line, i, cell)) == std::string_view::npos) {
+            return false;
+        }
+        if (comma >= line.size()) {
+            break;
+        }
+        i = comma + 1;
+    }
+    cells.resize(n);
+    return true;
 }
 
 std::optional<std::int64_t> csv_time(std::string_view date, std::string_view time) {
@@ -125,10 +155,20 @@ std::optional<double> csv_number(std::string_view cell) {
     if (cell.empty()) {
         return std::nullopt;
     }
-    std::string text(cell);
+    // Most cells are short: no heap for them.
+    char small[64];
+    std::string large;
+    const char* text = small;
+    if (cell.size() < sizeof small) {
+        cell.copy(small, cell.size());
+        small[cell.size()] = '\0';
+    } else {
+        large.assign(cell);
+        text = large.c_str();
+    }
     char* end = nullptr;
-    double value = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || !std::isfinite(value)) {
+    double value = std::strtod(text, &end);
+    if (end == text || !std::isfinite(value)) {
         return std::nullopt;
     }
     // A unit may follow ("Mbit/s", "%", "kB"), but no further number or word glued to it.
@@ -144,72 +184,100 @@ std::optional<double> csv_number(std::string_view cell) {
     return value;
 }
 
-CsvTable csv_parse(std::string_view text) {
+namespace {
+
+struct CsvReader {
     CsvTable table;
-    if (text.find('\0') != std::string_view::npos) {
-        table.error = "binary content, not a CSV file";
-        return table;
-    }
-    std::size_t line_no = 0, pos = 0;
     int date = -1, time = -1;
-    auto problem = [&](const std::string& why) {
+    std::size_t line_no = 0;
+    CsvRow row;
+
+    void problem(const std::string& why) {
         if (table.broken_rows++ == 0) {
             table.first_problem = "line " + std::to_string(line_no) + ": " + why;
         }
-    };
-    while (pos < text.size()) {
+    }
+
+    bool take_header(bool split) {
+        if (split) {
+            table.header = row.cells;
+            date = csv_column(table.header, "Date");
+            time = csv_column(table.header, "Time");
+        }
+        if (date < 0 || time != date + 1) {
+            table.error = "no Date,Time header in the first line";
+            table.header.clear();
+            return false;
+        }
+        return true;
+    }
+
+    // True when the row is one to keep.
+    bool take_row(bool split, bool complete) {
+        std::vector<std::string>& cells = row.cells;
+        if (!split) {
+            problem("a quote is not closed");
+            return false;
+        }
+        if (cells == table.header) {
+            ++table.repeated_headers;
+            return false;
+        }
+        // With no clock the row starts with one empty cell in place of the two stamp columns.
+        if (cells.size() + 1 == table.header.size() && static_cast<int>(cells.size()) > date &&
+            cells[date].empty()) {
+            ++table.untimed_rows;
+            return false;
+        }
+        if (cells.size() != table.header.size()) {
+            problem(std::to_string(cells.size()) + " cells where the header has " +
+                    std::to_string(table.header.size()) + (complete ? "" : " (cut off)"));
+            return false;
+        }
+        auto t = csv_time(cells[date], cells[time]);
+        if (!t) {
+            problem("no valid date and time");
+            return false;
+        }
+        row.t = *t;
+        row.line = line_no;
+        return true;
+    }
+};
+
+}  // namespace
+
+CsvTable csv_parse(std::string_view text, const CsvRowFn& on_row, std::size_t max_rows) {
+    CsvReader r;
+    if (text.find('\0') != std::string_view::npos) {
+        r.table.error = "binary content, not a CSV file";
+        return r.table;
+    }
+    std::size_t pos = 0;
+    while (pos < text.size() && (r.table.header.empty() || r.table.rows < max_rows)) {
         std::size_t end = text.find('\n', pos);
         bool complete = end != std::string_view::npos;
         std::string_view line = text.substr(pos, complete ? end - pos : std::string_view::npos);
         pos = complete ? end + 1 : text.size();
-        ++line_no;
+        ++r.line_no;
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
         if (trim(line).empty()) {
             continue;
         }
-        auto cells = csv_split(line);
-        if (table.header.empty()) {
-            if (cells) {
-                table.header = *cells;
-                date = csv_column(table.header, "Date");
-                time = csv_column(table.header, "Time");
+        bool split = csv_split(line, r.row.cells);
+        if (r.table.header.empty()) {
+            if (!r.take_header(split)) {
+                return r.table;
             }
-            if (date < 0 || time != date + 1) {
-                table.error = "no Date,Time header in the first line";
-                table.header.clear();
-                return table;
-            }
-            continue;
+        } else if (r.take_row(split, complete)) {
+            ++r.table.rows;
+            on_row(r.row);
         }
-        if (!cells) {
-            problem("a quote is not closed");
-            continue;
-        }
-        if (*cells == table.header) {
-            ++table.repeated_headers;
-            continue;
-        }
-        // With no clock the row starts with one empty cell in place of the two stamp columns.
-        if (cells->size() + 1 == table.header.size() && static_cast<int>(cells->size()) > date &&
-            (*cells)[date].empty()) {
-            ++table.untimed_rows;
-            continue;
-        }
-        if (cells->size() != table.header.size()) {
-            problem(std::to_string(cells->size()) + " cells where the header has " +
-                    std::to_string(table.header.size()) + (complete ? "" : " (cut off)"));
-            continue;
-        }
-        if (!csv_time((*cells)[date], (*cells)[time])) {
-            problem("no valid date and time");
-            continue;
-        }
-        table.rows.push_back({line_no, std::move(*cells)});
     }
-    if (table.header.empty()) {
-        table.error = "empty file";
+    if (r.table.header.empty()) {
+        r.table.error = "empty file";
     }
-    return table;
+    return r.table;
 }

@@ -4,10 +4,13 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string_view>
 
+#include "report/chart.hpp"
 #include "report/csv.hpp"
+#include "report/units.hpp"
 
 namespace {
 
@@ -16,7 +19,8 @@ constexpr int kLabelWidth = 170;
 constexpr int kStripHeight = 40;
 constexpr int kStripGap = 18;
 constexpr int kStateHeight = 14;
-constexpr int kFlatHeight = 14;
+constexpr int kLabelHeight = 13;  // a strip's name above it, so that no name is cut
+constexpr int kRightMargin = 36;  // room for the last time label
 
 const char* const kTrouble = "#c62828";
 const char* const kPalette[] = {"#2e7d32", "#1565c0", "#9e9e9e", "#ef6c00", "#6a1b9a", "#00838f",
@@ -31,6 +35,9 @@ ul.findings li{margin:.15em 0}.when{color:#555;font-variant-numeric:tabular-nums
 svg{display:block;max-width:100%;height:auto}svg text{font:11px system-ui,sans-serif;fill:#333}
 .line{fill:none;stroke:#1565c0;stroke-width:1;stroke-linecap:round;stroke-linejoin:round}
 .frame{fill:#fafafa;stroke:#ddd}.gap{fill:#fde0dc}.tick{stroke:#bbb}details{margin:.3em 0}
+pre{font-size:12px;background:#f6f6f6;padding:.5em;overflow-x:auto}
+table.unchanged{font-size:12px;border-collapse:collapse;margin:.4em 0 1.2em}
+table.unchanged caption{text-align:left;color:#555}table.unchanged td{padding:0 1em 0 0}
 )";
 
 // One colour per state text across the page; trouble is always red.
@@ -72,12 +79,6 @@ std::string esc(const std::string& s) {
     return out;
 }
 
-std::string num(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6g", v);
-    return text;
-}
-
 // Tenths of a pixel are as fine as a screen shows.
 std::string px(double v) {
     char text[32];
@@ -90,78 +91,59 @@ struct Axis {
     int x(std::int64_t t) const { return kLabelWidth + downsample_x(t, t0, t1, kPlotWidth); }
 };
 
-void gaps_svg(std::string& out, const SessionModel& m, const Axis& axis, int top, int height) {
-    for (const auto& [from, to] : m.gaps) {
-        int x0 = axis.x(from), x1 = axis.x(to);
-        out += "<rect class=\"gap\" x=\"" + std::to_string(x0) + "\" y=\"" + std::to_string(top) +
-               "\" width=\"" + std::to_string(std::max(1, x1 - x0)) + "\" height=\"" +
-               std::to_string(height) + "\"/>";
+// What the page draws with, beside the model.
+struct Page {
+    const SessionModel& m;
+    Axis axis;
+    std::map<std::string, const char*> colours;  // one colour per state text across the page
+};
+
+std::string attr(const char* name, long long v) {
+    return std::string(" ") + name + "=\"" + std::to_string(v) + "\"";
+}
+
+void text_svg(std::string& out, int x, int y, const std::string& text) {
+    out += "<text" + attr("x", x) + attr("y", y) + ">" + esc(text) + "</text>";
+}
+
+void frame_svg(std::string& out, const Page& p, int top, int height) {
+    out += "<rect class=\"frame\"" + attr("x", kLabelWidth) + attr("y", top) +
+           attr("width", kPlotWidth) + attr("height", height) + "/>";
+    for (const auto& [from, to] : p.m.gaps) {
+        int x0 = p.axis.x(from), x1 = p.axis.x(to);
+        out += "<rect class=\"gap\"" + attr("x", x0) + attr("y", top) +
+               attr("width", std::max(1, x1 - x0)) + attr("height", height) + "/>";
     }
 }
 
-// Height of a numeric strip: a series that never changes needs no room for a curve.
-int strip_height(const NumericLine& line) {
-    bool seen = false;
-    double v0 = 0;
-    for (const Point& p : line.points) {
-        if (!std::isnan(p.v)) {
-            if (seen && p.v != v0) {
-                return kStripHeight + kStripGap;
-            }
-            seen = true;
-            v0 = p.v;
-        }
-    }
-    return kFlatHeight + 6;
+bool line_moved(const NumericLine& l) {
+    return l.values > 0 && l.changed;
 }
 
-void numeric_svg(std::string& out, const SessionModel& m, const NumericLine& line, const Axis& axis,
-                 int top) {
-    double lo = INFINITY, hi = -INFINITY;
-    for (const Point& p : line.points) {
-        if (!std::isnan(p.v)) {
-            lo = std::min(lo, p.v);
-            hi = std::max(hi, p.v);
-        }
+bool state_moved(const StateLine& s) {
+    return s.runs.size() > 1;
+}
+
+// The value range a strip shows: at least 1 % of the values, so that a change of 1 in 2748
+// stays a ripple.
+std::pair<double, double> strip_range(const NumericLine& l) {
+    double span = l.hi - l.lo;
+    double least = 0.01 * std::max(std::fabs(l.hi), std::fabs(l.lo));
+    if (span >= least) {
+        return {l.lo, span};
     }
-    bool flat = strip_height(line) != kStripHeight + kStripGap;
-    int plot_top = flat ? top : top + 13;
-    int height = flat ? kFlatHeight : kStripHeight;
-    out += "<text x=\"0\" y=\"" + std::to_string(top + 10) + "\">" + esc(line.label) + "</text>";
-    out += "<rect class=\"frame\" x=\"" + std::to_string(kLabelWidth) + "\" y=\"" +
-           std::to_string(plot_top) + "\" width=\"" + std::to_string(kPlotWidth) + "\" height=\"" +
-           std::to_string(height) + "\"/>";
-    gaps_svg(out, m, axis, plot_top, height);
-    if (std::isinf(lo)) {
-        out += "<text x=\"" + std::to_string(kLabelWidth + 4) + "\" y=\"" +
-               std::to_string(plot_top + 10) + "\">no values</text>";
-        return;
-    }
-    if (flat) {
-        out += "<text x=\"" + std::to_string(kLabelWidth + kPlotWidth + 4) + "\" y=\"" +
-               std::to_string(top + 10) + "\">" + num(lo) + "</text>";
-    } else {
-        out += "<text x=\"0\" y=\"" + std::to_string(plot_top + 12) + "\">max " + num(hi) +
-               "</text><text x=\"0\" y=\"" + std::to_string(plot_top + kStripHeight - 2) +
-               "\">min " + num(lo) + "</text>";
-    }
-    double span = hi > lo ? hi - lo : 1;
-    double base = hi > lo ? lo : lo - 0.5;
-    auto y = [&](double v) { return plot_top + height - 2 - (v - base) / span * (height - 4); };
-    std::vector<Column> cols =
-        downsample_minmax(line.points, axis.t0, axis.t1, kPlotWidth, kMaxGap);
+    return {(l.lo + l.hi - least) / 2, least};
+}
+
+std::string path_of(const std::vector<Column>& cols, const std::function<double(double)>& y) {
     std::string d;
     for (std::size_t i = 0; i < cols.size(); ++i) {
         const Column& c = cols[i];
-        int x = kLabelWidth + c.x;
         d += c.starts_run ? 'M' : 'L';
-        d += std::to_string(x);
-        d += ' ';
-        d += px(y(c.first));
+        d += std::to_string(kLabelWidth + c.x) + ' ' + px(y(c.first));
         if (c.min != c.max) {
             for (double v : {c.min, c.max, c.last}) {
-                d += 'V';
-                d += px(y(v));
+                d += 'V' + px(y(v));
             }
         }
         // A lone sample still gets a visible mark.
@@ -169,46 +151,72 @@ void numeric_svg(std::string& out, const SessionModel& m, const NumericLine& lin
             d += "h1";
         }
     }
-    out += "<path class=\"line\" d=\"" + d + "\"/>";
+    return d;
 }
 
-void state_svg(std::string& out, const SessionModel& m, const StateLine& line, const Axis& axis,
-               int top, std::map<std::string, const char*>& colours,
-               std::map<std::string, const char*>& page) {
-    out += "<text x=\"0\" y=\"" + std::to_string(top + 11) + "\">" + esc(line.label) + "</text>";
-    out += "<rect class=\"frame\" x=\"" + std::to_string(kLabelWidth) + "\" y=\"" +
-           std::to_string(top) + "\" width=\"" + std::to_string(kPlotWidth) + "\" height=\"" +
-           std::to_string(kStateHeight) + "\"/>";
-    gaps_svg(out, m, axis, top, kStateHeight);
-    const auto& s = line.samples;
+constexpr int kNumericRow = kLabelHeight + kStripHeight + kStripGap / 3;
+constexpr int kStateRow = kLabelHeight + kStateHeight + 6;
+
+void numeric_svg(std::string& out, const Page& p, const NumericLine& line, int top) {
+    Unit unit = units_of(line.label);
+    int plot_top = top + kLabelHeight;
+    text_svg(out, 0, top + 10, line.label);
+    frame_svg(out, p, plot_top, kStripHeight);
+    text_svg(out, 0, plot_top + 12, "max " + units_text(line.hi, unit));
+    text_svg(out, 0, plot_top + kStripHeight - 2, "min " + units_text(line.lo, unit));
+    auto [base, span] = strip_range(line);
+    auto y = [&](double v) {
+        return plot_top + kStripHeight - 2 - (v - base) / span * (kStripHeight - 4);
+    };
+    std::vector<Column> cols =
+        downsample_minmax(line.bins, p.axis.t0, p.axis.t1, kPlotWidth, p.m.max_gap);
+    out += "<path class=\"line\" d=\"" + path_of(cols, y) + "\"/>";
+}
+
+// Pieces of [from, to) outside the collection pauses.
+std::vector<std::pair<std::int64_t, std::int64_t>> outside_gaps(const SessionModel& m,
+                                                                std::int64_t from,
+                                                                std::int64_t to) {
+    std::vector<std::pair<std::int64_t, std::int64_t>> pieces;
+    auto g = std::lower_bound(m.gaps.begin(), m.gaps.end(), std::make_pair(from, from));
+    if (g != m.gaps.begin() && std::prev(g)->second > from) {
+        --g;
+    }
+    for (; g != m.gaps.end() && g->first < to; ++g) {
+        if (g->first > from) {
+            pieces.emplace_back(from, g->first);
+        }
+        from = std::max(from, g->second);
+    }
+    if (from < to) {
+        pieces.emplace_back(from, to);
+    }
+    return pieces;
+}
+
+void state_svg(std::string& out, Page& p, const StateLine& line, int top,
+               std::map<std::string, const char*>& legend) {
+    text_svg(out, 0, top + 10, line.label);
+    int strip_top = top + kLabelHeight;
+    frame_svg(out, p, strip_top, kStateHeight);
+    const auto& runs = line.runs;
     int drawn_to = -1;
-    for (std::size_t i = 0; i < s.size();) {
-        std::size_t j = i + 1;
-        // A run lasts while the value stays and no collection pause breaks it.
-        while (j < s.size() && s[j].second == s[i].second &&
-               s[j].first - s[j - 1].first <= kMaxGap) {
-            ++j;
-        }
-        std::int64_t end = j < s.size() && s[j].first - s[j - 1].first <= kMaxGap
-                               ? s[j].first
-                               : s[j - 1].first + 120;
-        if (!colours.count(s[i].second)) {
-            colours[s[i].second] = state_colour(page, s[i].second);
-        }
-        int x0 = axis.x(s[i].first), x1 = axis.x(std::min(end, axis.t1));
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        std::int64_t end = i + 1 < runs.size() ? runs[i + 1].from : runs[i].last + p.m.round;
+        const std::string& value = runs[i].value;
+        const char* colour = legend[value] = state_colour(p.colours, value);
         // Runs within a pixel already drawn add nothing but bytes, unless they are trouble.
-        bool trouble = std::string_view(colours[s[i].second]) == kTrouble;
-        int right = std::max(x1, x0 + 1);
-        if (right <= drawn_to && !trouble) {
-            i = j;
-            continue;
+        bool trouble = std::string_view(colour) == kTrouble;
+        for (const auto& [a, b] : outside_gaps(p.m, runs[i].from, std::min(end, p.axis.t1))) {
+            int x0 = p.axis.x(a), right = std::max(p.axis.x(b), x0 + 1);
+            if (right <= drawn_to && !trouble) {
+                continue;
+            }
+            drawn_to = std::max(drawn_to, right);
+            out += "<rect" + attr("x", x0) + attr("y", strip_top) + attr("width", right - x0) +
+                   attr("height", kStateHeight) + " fill=\"" + colour + "\"><title>" + esc(value) +
+                   "</title></rect>";
         }
-        drawn_to = std::max(drawn_to, right);
-        out += "<rect x=\"" + std::to_string(x0) + "\" y=\"" + std::to_string(top) + "\" width=\"" +
-               std::to_string(std::max(1, x1 - x0)) + "\" height=\"" +
-               std::to_string(kStateHeight) + "\" fill=\"" + colours[s[i].second] + "\"><title>" +
-               esc(s[i].second) + "</title></rect>";
-        i = j;
     }
 }
 
@@ -220,60 +228,112 @@ void time_axis_svg(std::string& out, const Axis& axis, int top) {
             step = s;
         }
     }
-    out += "<line class=\"tick\" x1=\"" + std::to_string(kLabelWidth) + "\" x2=\"" +
-           std::to_string(kLabelWidth + kPlotWidth) + "\" y1=\"" + std::to_string(top) +
-           "\" y2=\"" + std::to_string(top) + "\"/>";
+    out += "<line class=\"tick\"" + attr("x1", kLabelWidth) + attr("x2", kLabelWidth + kPlotWidth) +
+           attr("y1", top) + attr("y2", top) + "/>";
     for (std::int64_t t = (axis.t0 + step - 1) / step * step; t <= axis.t1; t += step) {
         int x = axis.x(t);
         std::string text = csv_time_text(t);
         text = step >= 86400 ? text.substr(0, 10) : text.substr(5, 11);
-        out += "<line class=\"tick\" x1=\"" + std::to_string(x) + "\" x2=\"" + std::to_string(x) +
-               "\" y1=\"" + std::to_string(top) + "\" y2=\"" + std::to_string(top + 4) +
-               "\"/><text x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(top + 15) +
-               "\" text-anchor=\"middle\">" + text + "</text>";
+        out += "<line class=\"tick\"" + attr("x1", x) + attr("x2", x) + attr("y1", top) +
+               attr("y2", top + 4) + "/><text" + attr("x", x) + attr("y", top + 15) +
+               " text-anchor=\"middle\">" + text + "</text>";
     }
 }
 
-void chart_html(std::string& out, const SessionModel& m, const Chart& c, const Axis& axis,
-                std::map<std::string, const char*>& page) {
-    int height = static_cast<int>(c.states.size()) * (kStateHeight + 6) + 30;
-    for (const NumericLine& line : c.lines) {
-        height += strip_height(line);
+bool chart_moved(const Chart& c) {
+    return std::any_of(c.lines.begin(), c.lines.end(), line_moved) ||
+           std::any_of(c.states.begin(), c.states.end(), state_moved);
+}
+
+void legend_html(std::string& out, const std::map<std::string, const char*>& legend) {
+    if (legend.empty()) {
+        return;
     }
-    std::map<std::string, const char*> colours;
+    out += "<div>";
+    for (const auto& [value, colour] : legend) {
+        out += "<span style=\"color:" + std::string(colour) + "\">&#9632;</span> " +
+               esc(value.empty() ? "(empty)" : value) + " &nbsp; ";
+    }
+    out += "</div>";
+}
+
+void chart_html(std::string& out, Page& p, const Chart& c) {
     std::string body;
+    std::map<std::string, const char*> legend;
     int top = 0;
     for (const StateLine& s : c.states) {
-        state_svg(body, m, s, axis, top, colours, page);
-        top += kStateHeight + 6;
+        if (state_moved(s)) {
+            state_svg(body, p, s, top, legend);
+            top += kStateRow;
+        }
     }
     for (const NumericLine& line : c.lines) {
-        numeric_svg(body, m, line, axis, top);
-        top += strip_height(line);
-    }
-    time_axis_svg(body, axis, top + 4);
-    out += "<figure class=\"chart\" data-series=\"" + esc(c.path) + "\"><figcaption>" +
-           esc(c.path) + "</figcaption><svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-           std::to_string(kLabelWidth + kPlotWidth + 60) + "\" height=\"" + std::to_string(height) +
-           "\" viewBox=\"0 0 " + std::to_string(kLabelWidth + kPlotWidth + 60) + " " +
-           std::to_string(height) + "\">" + body + "</svg>";
-    if (!colours.empty()) {
-        out += "<div>";
-        for (const auto& [value, colour] : colours) {
-            out += "<span style=\"color:" + std::string(colour) + "\">&#9632;</span> " +
-                   esc(value.empty() ? "(empty)" : value) + " &nbsp; ";
+        if (line_moved(line)) {
+            numeric_svg(body, p, line, top);
+            top += kNumericRow;
         }
-        out += "</div>";
     }
+    time_axis_svg(body, p.axis, top + 4);
+    int width = kLabelWidth + kPlotWidth + kRightMargin, height = top + 24;
+    out += "<figure class=\"chart\" data-series=\"" + esc(c.path) + "\"><figcaption>" +
+           esc(c.path) + "</figcaption><svg xmlns=\"http://www.w3.org/2000/svg\"" +
+           attr("width", width) + attr("height", height) + " viewBox=\"0 0 " +
+           std::to_string(width) + " " + std::to_string(height) + "\">" + body + "</svg>";
+    legend_html(out, legend);
     out += "</figure>\n";
 }
 
-}  // namespace
+// "Fan_0: Fan status" where the column's name does not say which file it is.
+std::string unchanged_name(const Chart& c, const std::string& label) {
+    std::string base = chart_base_of(c.path);
+    std::string stem = base.substr(0, base.rfind('.'));
+    auto same = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    };
+    bool named =
+        std::search(label.begin(), label.end(), stem.begin(), stem.end(), same) != label.end();
+    return named ? label : stem + ": " + label;
+}
 
-std::string report_html_render(const SessionModel& m) {
-    std::string out =
-        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Session " +
-        esc(m.name) + "</title><style>" + kStyle + "</style></head><body>\n";
+// Series that never changed, folded into one table per folder so that the charts are what moved.
+void unchanged_html(std::string& out, const std::vector<const Chart*>& charts) {
+    std::string rows;
+    for (const Chart* c : charts) {
+        for (const StateLine& s : c->states) {
+            if (!state_moved(s)) {
+                rows += "<tr><td>" + esc(unchanged_name(*c, s.label)) +
+                        "</td><td>= " + esc(s.runs.empty() ? "no values" : s.runs[0].value) +
+                        "</td></tr>";
+            }
+        }
+        for (const NumericLine& l : c->lines) {
+            if (!line_moved(l)) {
+                std::string value =
+                    l.values > 0 ? units_text(l.lo, units_of(l.label)) : "no values";
+                rows += "<tr><td>" + esc(unchanged_name(*c, l.label)) + "</td><td>= " + esc(value) +
+                        "</td></tr>";
+            }
+        }
+    }
+    if (!rows.empty()) {
+        out += "<table class=\"unchanged\"><caption>unchanged</caption>" + rows + "</table>\n";
+    }
+}
+
+void folder_html(std::string& out, Page& p, const std::vector<const Chart*>& charts) {
+    out += "<h2>" + esc(charts.front()->folder) + "</h2>\n";
+    for (const Chart* c : charts) {
+        if (chart_moved(*c)) {
+            chart_html(out, p, *c);
+        }
+    }
+    unchanged_html(out, charts);
+}
+
+void head_html(std::string& out, const SessionModel& m) {
+    out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Session " +
+           esc(m.name) + "</title><style>" + kStyle + "</style></head><body>\n";
     out += "<h1>Session " + esc(m.name) + "</h1>\n<dl class=\"facts\">";
     for (const auto& [field, value] : m.facts) {
         out += "<dt>" + esc(field) + "</dt><dd>" + esc(value) + "</dd>";
@@ -282,7 +342,15 @@ std::string report_html_render(const SessionModel& m) {
         out +=
             "<dt>Rows from</dt><dd>" + csv_time_text(m.t0) + " to " + csv_time_text(m.t1) + "</dd>";
     }
-    out += "</dl>\n<h2>What stands out</h2>\n<ul class=\"findings\">";
+    if (m.round > 0) {
+        out +=
+            "<dt>Collected</dt><dd>every " + units_duration(m.round) + " (read from the rows)</dd>";
+    }
+    out += "</dl>\n";
+}
+
+void findings_html(std::string& out, const SessionModel& m) {
+    out += "<h2>What stands out</h2>\n<ul class=\"findings\">";
     for (const Finding& f : m.findings) {
         out += "<li>" +
                (f.t >= 0 ? "<span class=\"when\">" + csv_time_text(f.t) + "</span> " : "") +
@@ -296,27 +364,46 @@ std::string report_html_render(const SessionModel& m) {
         }
         out += "</ul>\n";
     }
-    if (!m.snapshots.empty()) {
-        out += "<h2>Snapshots</h2>\n";
-        for (const SnapshotList& s : m.snapshots) {
-            out += "<details class=\"snapshots\"><summary>" + esc(s.kind) + ": " +
-                   std::to_string(s.names.size()) + "</summary><ul>";
-            for (const std::string& name : s.names) {
-                out += "<li>" + esc(name) + "</li>";
-            }
-            out += "</ul></details>\n";
-        }
+}
+
+void snapshots_html(std::string& out, const SessionModel& m) {
+    if (m.snapshots.empty()) {
+        return;
     }
-    // A session of a single instant still gets a readable axis.
-    Axis axis{m.t0 - (m.t1 - m.t0 < 120 ? 60 : 0), m.t1 + (m.t1 - m.t0 < 120 ? 60 : 0)};
-    std::string folder = "\x01";
-    std::map<std::string, const char*> page;
-    for (const Chart& c : m.charts) {
-        if (c.folder != folder) {
-            folder = c.folder;
-            out += "<h2>" + esc(folder) + "</h2>\n";
+    out += "<h2>Snapshots</h2>\n";
+    for (const SnapshotList& s : m.snapshots) {
+        out += "<details class=\"snapshots\"><summary>" + esc(s.kind) + ": " +
+               std::to_string(s.items.size()) + "</summary><ul>";
+        for (const Snapshot& item : s.items) {
+            if (item.text.empty()) {
+                out += "<li>" + esc(item.name) + "</li>";
+                continue;
+            }
+            out += "<li><details><summary>" + esc(item.name) + "</summary><pre>" + esc(item.text) +
+                   (item.cut ? "\n(cut off here)" : "") + "</pre></details></li>";
         }
-        chart_html(out, m, c, axis, page);
+        out += "</ul></details>\n";
+    }
+}
+
+}  // namespace
+
+std::string report_html_render(const SessionModel& m) {
+    std::string out;
+    head_html(out, m);
+    findings_html(out, m);
+    snapshots_html(out, m);
+    // A session of a single instant still gets a readable axis.
+    std::int64_t pad = m.t1 - m.t0 < 120 ? 60 : 0;
+    Page page{m, {m.t0 - pad, m.t1 + pad}, {}};
+    for (std::size_t i = 0; i < m.charts.size();) {
+        std::vector<const Chart*> folder;
+        for (; i < m.charts.size() &&
+               (folder.empty() || m.charts[i].folder == folder.front()->folder);
+             ++i) {
+            folder.push_back(&m.charts[i]);
+        }
+        folder_html(out, page, folder);
     }
     out += "</body></html>\n";
     return out;

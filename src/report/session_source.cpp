@@ -3,7 +3,7 @@
 #include <zip.h>
 #include <zlib.h>
 
-#include <cctype>
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -14,32 +14,71 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A week of samples is far below this; anything larger is no CSV of a session.
+// A week of samples is far below this; anything larger is no file of a session.
 constexpr std::uint64_t kMaxFileSize = 64u << 20;
 
-// Only tables and the session's own text files are read; snapshots (server reports can be
-// large) are only listed, so memory stays small.
-bool wanted(const std::string& name) {
-    std::string base = name.substr(name.rfind('/') + 1);
-    std::string tail = base.size() >= 4 ? base.substr(base.size() - 4) : "";
-    for (char& c : tail) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+// One file of the session where it lies: an archive entry's index or local header offset, or a
+// file of the folder.
+struct Entry {
+    std::string name;
+    std::uint64_t size = 0;
+    std::uint64_t at = 0;
+    fs::path file;
+};
+
+// Each name once, the last one listed winning, in name order.
+void entries_settle(std::vector<Entry>& entries) {
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    std::vector<Entry> kept;
+    for (Entry& e : entries) {
+        if (!kept.empty() && kept.back().name == e.name) {
+            kept.back() = std::move(e);
+        } else {
+            kept.push_back(std::move(e));
+        }
     }
-    return tail == ".csv" || base == "Session_Information.txt" || base == ".signature";
+    entries = std::move(kept);
 }
 
-// Keeps the name of a file that is not read, or says why a wanted one is not.
-bool skip(const std::string& name, std::uint64_t size, SessionFiles& out) {
-    if (!wanted(name)) {
-        out.files[name];
-        return true;
+// A single top folder is taken off every path; it names the session.
+std::string entries_top_folder(const std::vector<Entry>& entries) {
+    std::string top;
+    for (const Entry& e : entries) {
+        auto slash = e.name.find('/');
+        std::string first = slash == std::string::npos ? "" : e.name.substr(0, slash + 1);
+        if (first.empty() || first == "system_monitoring/" || (!top.empty() && first != top)) {
+            return "";
+        }
+        top = first;
     }
-    if (size > kMaxFileSize) {
-        out.problems.push_back(name + ": " + std::to_string(size >> 20) +
-                               " MB, too large for a file of a session");
-        return true;
+    return top;
+}
+
+// Reads an entry's contents into `out`; false with a problem noted when it could not be read.
+using EntryReadFn = std::function<bool(const Entry&, std::string& out)>;
+
+void entries_visit(std::vector<Entry>& entries, const EntryReadFn& read, SessionRead& out,
+                   const SessionWantsFn& wants, const SessionFileFn& file) {
+    entries_settle(entries);
+    std::string top = entries_top_folder(entries);
+    if (!top.empty()) {
+        out.name = top.substr(0, top.size() - 1);
     }
-    return false;
+    for (const Entry& e : entries) {
+        std::string path = e.name.substr(top.size()), contents;
+        if (wants(path)) {
+            if (e.size > kMaxFileSize) {
+                out.problems.push_back(path + ": " + std::to_string(e.size >> 20) +
+                                       " MB, too large for a file of a session");
+                continue;
+            }
+            if (!read(e, contents)) {
+                continue;
+            }
+        }
+        file(path, contents);
+    }
 }
 
 struct ZipCloser {
@@ -88,43 +127,57 @@ bool inflate_raw(const std::string& in, std::string& out) {
 
 // An archive cut off in transfer has lost its central directory, but the entries before the
 // cut still stand behind their local headers.
-void salvage_zip(const std::string& path, const std::string& why, SessionFiles& out) {
+void salvage_zip(const std::string& path, const std::string& why, SessionRead& out,
+                 const SessionWantsFn& wants, const SessionFileFn& file) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream whole;
     whole << in.rdbuf();
-    std::string d = whole.str();
-    std::size_t found = 0;
+    const std::string d = whole.str();
+    std::vector<Entry> entries;
     for (std::size_t at = d.find("PK\x03\x04"); at != std::string::npos && at + 30 <= d.size();
          at = d.find("PK\x03\x04", at + 4)) {
-        std::uint32_t method = le(d, at + 8, 2), size = le(d, at + 18, 4);
+        std::uint32_t method = le(d, at + 8, 2);
         std::size_t name_len = le(d, at + 26, 2), start = at + 30 + name_len + le(d, at + 28, 2);
-        if (start > d.size() || (method != 0 && method != 8)) {
-            continue;
-        }
         std::string name = d.substr(at + 30, name_len);
-        if (name.empty() || name.back() == '/' || skip(name, le(d, at + 22, 4), out)) {
+        if (start > d.size() || (method != 0 && method != 8) || name.empty() ||
+            name.back() == '/') {
             continue;
         }
-        std::string data = d.substr(start, size), contents;
-        bool whole_entry = method == 0 ? data.size() == size : inflate_raw(data, contents);
-        out.files[name] = method == 0 ? data : contents;
-        ++found;
-        if (!whole_entry) {
-            out.problems.push_back(name + ": cut off, shown as far as it could be read");
-        }
+        entries.push_back({name, le(d, at + 22, 4), at, {}});
     }
+    std::size_t found = 0;
+    auto read = [&](const Entry& e, std::string& contents) {
+        std::size_t at = e.at, start = at + 30 + le(d, at + 26, 2) + le(d, at + 28, 2);
+        std::uint32_t method = le(d, at + 8, 2), size = le(d, at + 18, 4);
+        std::string data = d.substr(start, size);
+        bool whole_entry = method == 0 ? data.size() == size : inflate_raw(data, contents);
+        if (method == 0) {
+            contents = std::move(data);
+        }
+        if (!whole_entry) {
+            out.problems.push_back(e.name + ": cut off, shown as far as it could be read");
+        }
+        return true;
+    };
+    auto counted = [&](const std::string& p, std::string& contents) {
+        ++found;
+        file(p, contents);
+    };
+    entries_visit(entries, read, out, wants, counted);
     out.problems.push_back(
         fs::path(path).filename().string() + ": " + why +
         (found > 0 ? "; " + std::to_string(found) + " entries read from what is left of it" : ""));
 }
 
-void read_zip(const std::string& path, SessionFiles& out) {
+void read_zip(const std::string& path, SessionRead& out, const SessionWantsFn& wants,
+              const SessionFileFn& file) {
     int code = 0;
     std::unique_ptr<zip_t, ZipCloser> archive(zip_open(path.c_str(), ZIP_RDONLY, &code));
     if (!archive) {
-        salvage_zip(path, zip_error_text(code), out);
+        salvage_zip(path, zip_error_text(code), out, wants, file);
         return;
     }
+    std::vector<Entry> entries;
     zip_int64_t n = zip_get_num_entries(archive.get(), 0);
     for (zip_int64_t i = 0; i < n; ++i) {
         zip_stat_t st;
@@ -135,84 +188,68 @@ void read_zip(const std::string& path, SessionFiles& out) {
             continue;
         }
         std::string name = st.name;
-        if (name.empty() || name.back() == '/' ||
-            skip(name, (st.valid & ZIP_STAT_SIZE) ? st.size : 0, out)) {
-            continue;
+        if (!name.empty() && name.back() != '/') {
+            entries.push_back({name,
+                               (st.valid & ZIP_STAT_SIZE) ? st.size : 0,
+                               static_cast<std::uint64_t>(i),
+                               {}});
         }
-        std::unique_ptr<zip_file_t, ZipFileCloser> file(
-            zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(i), 0));
-        if (!file) {
-            out.problems.push_back(name + ": " + zip_strerror(archive.get()));
-            continue;
+    }
+    auto read = [&](const Entry& e, std::string& contents) {
+        std::unique_ptr<zip_file_t, ZipFileCloser> f(zip_fopen_index(archive.get(), e.at, 0));
+        if (!f) {
+            out.problems.push_back(e.name + ": " + zip_strerror(archive.get()));
+            return false;
         }
-        std::string contents;
         char buffer[65536];
         zip_int64_t got;
-        while ((got = zip_fread(file.get(), buffer, sizeof buffer)) > 0) {
+        while ((got = zip_fread(f.get(), buffer, sizeof buffer)) > 0) {
             contents.append(buffer, static_cast<std::size_t>(got));
         }
         if (got < 0) {
             // A damaged entry still gives what came before the damage.
-            out.problems.push_back(name + ": " + zip_file_strerror(file.get()) +
+            out.problems.push_back(e.name + ": " + zip_file_strerror(f.get()) +
                                    " (shown as far as it could be read; values may be damaged)");
         }
-        out.files[name] = std::move(contents);
-    }
+        return true;
+    };
+    entries_visit(entries, read, out, wants, file);
 }
 
-void read_folder(const std::string& path, SessionFiles& out) {
+void read_folder(const std::string& path, SessionRead& out, const SessionWantsFn& wants,
+                 const SessionFileFn& file) {
     std::error_code ec;
+    std::vector<Entry> entries;
     for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::end(it);
          it.increment(ec)) {
         // A file that vanishes or a dangling link must not end the walk.
         std::error_code file_ec;
-        if (!it->is_regular_file(file_ec)) {
-            continue;
+        if (it->is_regular_file(file_ec)) {
+            std::string rel = fs::relative(it->path(), path, file_ec).generic_string();
+            entries.push_back({rel, it->file_size(file_ec), 0, it->path()});
         }
-        std::string rel = fs::relative(it->path(), path, file_ec).generic_string();
-        if (skip(rel, it->file_size(file_ec), out)) {
-            continue;
-        }
-        std::ifstream in(it->path(), std::ios::binary);
-        std::ostringstream contents;
-        contents << in.rdbuf();
-        if (!in) {
-            out.problems.push_back(rel + ": could not be read");
-            continue;
-        }
-        out.files[rel] = contents.str();
     }
     if (ec) {
         out.problems.push_back(fs::path(path).filename().string() + ": " + ec.message());
     }
-}
-
-// Takes a single top folder off every path; it names the session.
-void strip_top_folder(SessionFiles& out) {
-    std::string top;
-    for (const auto& [name, contents] : out.files) {
-        auto slash = name.find('/');
-        std::string first = slash == std::string::npos ? "" : name.substr(0, slash + 1);
-        if (first.empty() || first == "system_monitoring/" || (!top.empty() && first != top)) {
-            return;
+    auto read = [&](const Entry& e, std::string& contents) {
+        std::ifstream in(e.file, std::ios::binary);
+        contents.resize(e.size);
+        in.read(contents.data(), static_cast<std::streamsize>(e.size));
+        if (!in) {
+            out.problems.push_back(e.name + ": could not be read");
+            return false;
         }
-        top = first;
-    }
-    if (top.empty()) {
-        return;
-    }
-    std::map<std::string, std::string> files;
-    for (auto& [name, contents] : out.files) {
-        files[name.substr(top.size())] = std::move(contents);
-    }
-    out.files = std::move(files);
-    out.name = top.substr(0, top.size() - 1);
+        return true;
+    };
+    entries_visit(entries, read, out, wants, file);
 }
 
 }  // namespace
 
-SessionFiles session_source_read(const std::string& path) {
-    SessionFiles out;
+SessionRead session_source_read(const std::string& path, const SessionWantsFn& wants,
+                                const SessionFileFn& file) {
+    SessionRead out;
     fs::path p(path);
     std::error_code ec;
     out.name = p.filename().string();
@@ -220,14 +257,12 @@ SessionFiles session_source_read(const std::string& path) {
         if (out.name.empty()) {
             out.name = p.parent_path().filename().string();
         }
-        read_folder(path, out);
+        read_folder(path, out, wants, file);
     } else if (!fs::exists(p, ec)) {
         out.problems.push_back(out.name + ": no such file or folder");
-        return out;
     } else {
         out.name = p.stem().string();
-        read_zip(path, out);
+        read_zip(path, out, wants, file);
     }
-    strip_top_folder(out);
     return out;
 }

@@ -61,22 +61,20 @@ TEST(Csv, CapturedFilesReadAsExpected) {
     std::set<fs::path> files(fs::directory_iterator(KELVANE_TEST_DATA "report/csv"), {});
     std::ostringstream dump;
     for (const fs::path& file : files) {
-        CsvTable t = csv_parse(read_file(file).value_or(""));
+        std::ostringstream rows;
+        CsvTable t = csv_parse(read_file(file).value_or(""), [&](const CsvRow& row) {
+            rows << "\n" << row.line << ": " << csv_time_text(row.t);
+            for (const std::string& cell : row.cells) {
+                auto number = csv_number(cell);
+                rows << " [" << cell << (number ? "]=" + std::to_string(*number) : "]");
+            }
+        });
         dump << "== " << file.filename().string();
         for (const std::string& cell : t.header) {
             dump << " [" << cell << "]";
         }
-        int date = csv_column(t.header, "date");
-        for (const CsvRow& row : t.rows) {
-            std::string stamp = csv_time_text(*csv_time(row.cells[date], row.cells[date + 1]));
-            dump << "\n" << row.line << ": " << stamp;
-            for (const std::string& cell : row.cells) {
-                auto number = csv_number(cell);
-                dump << " [" << cell << (number ? "]=" + std::to_string(*number) : "]");
-            }
-        }
-        dump << "\nuntimed " << t.untimed_rows << ", repeated " << t.repeated_headers << ", broken "
-             << t.broken_rows << " " << t.first_problem << "; " << t.error << "\n";
+        dump << rows.str() << "\nuntimed " << t.untimed_rows << ", repeated " << t.repeated_headers
+             << ", broken " << t.broken_rows << " " << t.first_problem << "; " << t.error << "\n";
     }
     EXPECT_EQ(dump.str(), test_data("report/csv.expected"));
 }
