@@ -3,13 +3,15 @@
 Answers GET requests carrying the HTTP Basic credentials of DIR/user and DIR/password (else 401
 with a body) with DIR/body/<name> for "/norv-cgi/<name>?<query>", its status taken from
 DIR/body/<name>.status; 404 for a path outside "/norv-cgi/" or a missing body. Appends each
-request's path, user and password to DIR/requests.log, each ended by a NUL byte. Listens on
+request's path, user and password to DIR/requests.log, each ended by a NUL byte. While
+DIR/delay holds a number, every answer waits that many seconds (a slow web server). Listens on
 PORT (by default one the system picks) and prints its process id and port once listening.
 """
 import base64
 import http.server
 import os
 import sys
+import time
 
 PREFIX = "/norv-cgi/"
 root = sys.argv[1]
@@ -28,6 +30,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = self.path.split("?")[0]
         name = path[len(PREFIX):] if path.startswith(PREFIX) else ""
         body = os.path.join(root, "body", name)
+        try:
+            time.sleep(float(open(os.path.join(root, "delay")).read()))
+        except (OSError, ValueError):
+            pass
         if list(got) != credentials:
             self.answer(401, b"401 Unauthorized\n")
         elif not os.path.isfile(body):
