@@ -126,9 +126,8 @@ const std::map<std::string, Parser>& parsers() {
         {"storage_command",
          [](const std::string& ending, const std::string& reply) {
              BusyBoxPath tools;
-             write_file(tools.dir() + "/reply", reply);
              write_file(tools.dir() + "/dbus-send",
-                        "#!/bin/sh\ncat \"$(dirname \"$0\")/reply\"\n" + ending + "\n");
+                        "#!/bin/sh\ncat <<'.'\n" + reply + ".\n" + ending);
              fs::permissions(tools.dir() + "/dbus-send", fs::perms::owner_all);
              return show(get_storages().size()) + "\n";
          }},

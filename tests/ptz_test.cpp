@@ -51,10 +51,10 @@ TEST(Ptz, TrackerLogsMovementsByNameAndRestartsWhenTheMonitorDies) {
         return !stopping;
     });
     auto call = [](const std::string& method_and_args) {
-        std::system(("gdbus call -y -d com.norv.Ptz1 -o /com/norv/Ptz1/Channel/1 -m "
-                     "com.norv.Ptz1.Channel." +
-                     method_and_args + " >/dev/null")
-                        .c_str());
+        return std::system(("gdbus call -y -d com.norv.Ptz1 -o /com/norv/Ptz1/Channel/1 -m "
+                            "com.norv.Ptz1.Channel." +
+                            method_and_args + " >/dev/null")
+                               .c_str());
     };
     // Emits until the tracker logs `text`, since its monitor may not listen yet.
     auto emit_until = [&](const std::string& args, const std::string& text) {
@@ -64,7 +64,7 @@ TEST(Ptz, TrackerLogsMovementsByNameAndRestartsWhenTheMonitorDies) {
         });
     };
     auto kill_monitor = [] {
-        std::system(str_printf("pkill -9 -P %d -f '^gdbus monitor'", getpid()).c_str());
+        return std::system(str_printf("pkill -9 -P %d -f '^gdbus monitor'", getpid()).c_str());
     };
     EXPECT_TRUE(emit_until("2 3", "Moving \"Parking\""));
     for (const char* ignored : {"0 3", "1 0", "2 4", "5 1"}) {

@@ -114,16 +114,14 @@ TEST_F(Session, InformationRewritesEveryMatchingWholeLineAndNeverLosesTheFile) {
     EXPECT_FALSE(fs::exists(tmp));
     fs::remove(info);
     update_session_duration(s);
-    // A folder put in the file's place while it is read: the rename fails and is logged.
+    // A folder put in the file's place before the rename: it fails and is logged.
     write_file(info, "Duration: 1\n");
-    session_info_rewrite(
-        s, "Session_Information_tmp.txt",
-        [&](const std::string& line) {
-            fs::remove(info);
-            make_dirs(info + "/in_the_way");
-            return line;
-        },
-        [] { return std::string(); });
+    auto same = [](const std::string& line) { return line; };
+    session_info_rewrite(s, "Session_Information_tmp.txt", same, [&] {
+        fs::remove(info);
+        make_dirs(info + "/in_the_way");
+        return std::string();
+    });
     EXPECT_FALSE(fs::exists(s + "/Session_Information_tmp.txt"));
     EXPECT_EQ(log_lines(log, dev), read_file(kData + "session_info/failures.log"));
 }

@@ -168,6 +168,22 @@ bool file_copy_nofollow(const std::string& src, const std::string& dest) {
     return copy_result(copied, src, dest, error);
 }
 
+namespace {
+
+// Logs a failed whole-file `verb` ("read", "put") and clears its error.
+void log_contents_failure(const char* verb, const std::string& path, GError* error) {
+    if (error != nullptr) {
+        log_msg(LOG_WARNING, "Could not %s contents of '%s': %s", verb, path.c_str(),
+                error->message);
+        g_clear_error(&error);
+    } else {
+        log_msg(LOG_WARNING, "Could %s contents of '%s', but no error code was set.", verb,
+                path.c_str());
+    }
+}
+
+}  // namespace
+
 std::optional<std::string> file_get_contents(const std::string& path) {
     GError* error = nullptr;
     gchar* raw = nullptr;
@@ -176,13 +192,7 @@ std::optional<std::string> file_get_contents(const std::string& path) {
         std::unique_ptr<gchar, decltype(&g_free)> contents(raw, &g_free);
         return std::string(contents.get(), length);
     }
-    if (error != nullptr) {
-        log_msg(LOG_WARNING, "Could not read contents of '%s': %s", path.c_str(), error->message);
-        g_clear_error(&error);
-    } else {
-        log_msg(LOG_WARNING, "Could read contents of '%s', but no error code was set.",
-                path.c_str());
-    }
+    log_contents_failure("read", path, error);
     return std::nullopt;
 }
 
@@ -191,13 +201,7 @@ bool file_put_string(const std::string& path, const std::string& contents) {
     if (g_file_set_contents(path.c_str(), contents.c_str(), -1, &error)) {
         return true;
     }
-    if (error != nullptr) {
-        log_msg(LOG_WARNING, "Could not put contents of '%s': %s", path.c_str(), error->message);
-        g_clear_error(&error);
-    } else {
-        log_msg(LOG_WARNING, "Could put contents of '%s', but no error code was set.",
-                path.c_str());
-    }
+    log_contents_failure("put", path, error);
     return false;
 }
 

@@ -196,44 +196,50 @@ std::vector<std::string> pipe_read_lines(Pipe& pipe) {
     return lines;
 }
 
-std::string shell_escape_double_quoted(std::string_view value) {
+namespace {
+
+// `value` with each character as `put` appends it.
+template <typename F>
+std::string escape_each(std::string_view value, F put) {
     std::string out;
     out.reserve(value.size());
     for (char c : value) {
-        if (c == '\\' || c == '"' || c == '$' || c == '`') {
-            out += '\\';
-        }
-        out += c;
+        put(out, c);
     }
     return out;
 }
 
+}  // namespace
+
+std::string shell_escape_double_quoted(std::string_view value) {
+    return escape_each(value, [](std::string& out, char c) {
+        if (c == '\\' || c == '"' || c == '$' || c == '`') {
+            out += '\\';
+        }
+        out += c;
+    });
+}
+
 std::string shell_escape_single_quoted(std::string_view value) {
-    std::string out;
-    out.reserve(value.size());
-    for (char c : value) {
+    return escape_each(value, [](std::string& out, char c) {
         if (c == '\'') {
             out += "'\\''";
         } else {
             out += c;
         }
-    }
-    return out;
+    });
 }
 
 std::string shell_escape_unquoted(std::string_view value) {
-    std::string out;
-    out.reserve(value.size());
-    for (char c : value) {
+    return escape_each(value, [](std::string& out, char c) {
         if (c == '\n') {
             // A backslash-newline is a line continuation; only quotes keep a newline.
             out += "'\n'";
-            continue;
+            return;
         }
         if (!is_plain_shell_char(c)) {
             out += '\\';
         }
         out += c;
-    }
-    return out;
+    });
 }

@@ -90,11 +90,12 @@ void PrivateBus::stop(const std::string& name, bool kill_it) {
     end(services_[name], kill_it ? SIGKILL : SIGTERM);
     services_.erase(name);
     // The bus drops the name a moment after the process.
-    std::system(("for i in $(seq 50); do gdbus call -y -d org.freedesktop.DBus -o "
-                 "/org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner " +
-                 constant(name, "BUS_NAME") +
-                 " 2>/dev/null | grep -q true || exit 0; sleep 0.05; done")
-                    .c_str());
+    EXPECT_EQ(std::system(("for i in $(seq 50); do gdbus call -y -d org.freedesktop.DBus -o "
+                           "/org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner " +
+                           constant(name, "BUS_NAME") +
+                           " 2>/dev/null | grep -q true || exit 0; sleep 0.05; done")
+                              .c_str()),
+              0);
 }
 
 std::string json_string(const std::string& value) {

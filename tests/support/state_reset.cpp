@@ -1,5 +1,4 @@
-// Every test starts with the modules' state as the process starts with it, so that no global
-// leaks from one test into the next.
+// Every test starts with the modules' state as the process starts, so no global leaks into it.
 #include <gtest/gtest.h>
 
 #include "kelvane_daemon.hpp"
@@ -10,7 +9,7 @@
 
 namespace {
 
-class StateReset : public testing::EmptyTestEventListener {
+struct StateReset : testing::EmptyTestEventListener {
     void OnTestStart(const testing::TestInfo&) override {
         daemon_state_reset();
         environment_state_reset();
@@ -20,9 +19,6 @@ class StateReset : public testing::EmptyTestEventListener {
     }
 };
 
-const bool installed = [] {
-    testing::UnitTest::GetInstance()->listeners().Append(new StateReset);
-    return true;
-}();
+const bool installed = (testing::UnitTest::GetInstance()->listeners().Append(new StateReset), true);
 
 }  // namespace
