@@ -109,11 +109,19 @@ int run(const SessionCommand& cmd) {
     }
     if (cmd.command == "list") {
         std::vector<SessionEntry> sessions = session_tool_list(get_storages());
-        cmd.json ? (void)std::puts(session_list_json(sessions).c_str()) : print_list(sessions);
+        if (cmd.json) {
+            std::puts(session_list_json(sessions).c_str());
+        } else {
+            print_list(sessions);
+        }
         return 0;
     }
     SessionStatus status = session_tool_status();
-    cmd.json ? (void)std::puts(session_status_json(status).c_str()) : print_status(status);
+    if (cmd.json) {
+        std::puts(session_status_json(status).c_str());
+    } else {
+        print_status(status);
+    }
     if (!status.problem.empty()) {
         std::fprintf(stderr, "kelvane_session: %s\n", status.problem.c_str());
         return 1;

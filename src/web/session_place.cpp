@@ -70,7 +70,8 @@ std::optional<std::string> session_place_root(const std::string& storage,
     while (mount.size() > 1 && mount.back() == '/') {
         mount.pop_back();
     }
-    // The daemon's own checks accept sessions only below the device's storage folder.
+    // The package's check of a session folder (is_monitory_dir) accepts edge storage only below
+    // the device's storage folder.
     if (!mount.starts_with(device::kStorageDir) || mount.find("/..") != std::string::npos) {
         reason = "storage '" + session_printable(storage) + "' is mounted at '" +
                  session_printable(mount) + "', outside " + std::string(device::kStorageDir);

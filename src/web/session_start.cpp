@@ -1,6 +1,9 @@
 #include "web/session_start.hpp"
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -122,8 +125,14 @@ std::optional<std::string> session_start_lay_down(const std::string& root,
                                                   std::string& reason) {
     StartTimes times = start_times(std::time(nullptr));
     std::string folder = root + times.folder;
-    if (is_directory(folder)) {
-        reason = "session folder " + folder + " exists already";
+    if (!dir_make_recursive(root)) {
+        reason = "could not make " + root + " (the system log says why)";
+        return std::nullopt;
+    }
+    // Made on its own first: a folder of that name, whoever made it, is never taken over.
+    if (mkdir(folder.c_str(), 0755) != 0) {
+        reason = "could not make the session folder " + folder + ": " + std::strerror(errno);
+        errno = 0;
         return std::nullopt;
     }
     std::string storage = storage_id.value_or(kInternalStorage);
