@@ -4,7 +4,9 @@
 #include <sstream>
 
 #include "lib/device.hpp"
+#include "lib/fileutil.hpp"
 #include "lib/httputil.hpp"
+#include "lib/sysutil.hpp"
 #include "support/transcript.hpp"
 #include "web/cgi_page.hpp"
 #include "web/cgi_routes.hpp"
@@ -127,4 +129,22 @@ TEST(Cgi, TokenIsKeptOnTheDevice) {
     write_file(file, token.substr(1));
     EXPECT_NE(cgi_token_get(), token);
     EXPECT_EQ(read_file(file), cgi_token_get());
+}
+
+// The program itself, once: the request from the web server's environment, a body read no
+// further than the limit and without waiting for more than was sent, the answer's bytes.
+TEST(Cgi, RunsUnderTheWebServersEnvironment) {
+    std::string answers;
+    for (const char* run :
+         {"printf list=1 | env -i REQUEST_METHOD=GET PATH_INFO=/nowhere",
+          "head -c 70000 /dev/zero | env -i REQUEST_METHOD=GET CONTENT_LENGTH=70000",
+          "printf abc | env -i REQUEST_METHOD=GET CONTENT_LENGTH=10"}) {
+        std::string cmd = std::string(run) + " SCRIPT_NAME=/cgi-bin/kelvane.cgi " +
+                          KELVANE_EXEC_PREFIX " " KELVANE_CGI_PATH " 2>&1";
+        Pipe out = pipe_open(cmd);
+        ASSERT_TRUE(out) << cmd;
+        file_read_all(out.get(), answers);
+        answers += "\n";
+    }
+    EXPECT_EQ(answers, test_data("web/cgi_runs.expected"));
 }

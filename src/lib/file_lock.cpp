@@ -9,7 +9,9 @@
 #define LOG_MODULE "lib/file_lock"
 
 FileDescriptor file_lock_take(const std::string& path) {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    // Read-only is enough for flock, and lets a program of another user of the package share
+    // a lock file that the first one made.
+    int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         return FileDescriptor(-1);
     }

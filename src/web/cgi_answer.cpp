@@ -12,9 +12,15 @@ struct StatusText {
 };
 
 constexpr StatusText kStatusTexts[] = {
-    {200, "OK"},         {303, "See Other"},          {400, "Bad Request"},
-    {403, "Forbidden"},  {404, "Not Found"},          {405, "Method Not Allowed"},
-    {409, "Conflict"},   {429, "Too Many Requests"},  {500, "Internal Server Error"},
+    {200, "OK"},
+    {303, "See Other"},
+    {400, "Bad Request"},
+    {403, "Forbidden"},
+    {404, "Not Found"},
+    {405, "Method Not Allowed"},
+    {409, "Conflict"},
+    {429, "Too Many Requests"},
+    {500, "Internal Server Error"},
     {503, "Service Unavailable"},
 };
 

@@ -85,7 +85,7 @@ std::string storage_problem(const StorageInfo& storage) {
     if (storage.status.value_or("") != "OK") {
         return "status " + storage.status.value_or("unknown");
     }
-    return !storage.available ? "not available"
+    return !storage.available  ? "not available"
            : storage.read_only ? "read-only"
            : storage.full      ? "full"
                                : "";
@@ -121,13 +121,13 @@ std::string start_form(const CgiPage& page) {
 std::string session_actions(const CgiPage& page, const SessionEntry& entry) {
     std::string html;
     if (entry.zip_bytes) {
-        std::string href = page.base + "/sessions/" + entry.name +
-                           ".zip?storage=" + url_encode(entry.storage);
-        html += "<a class=\"zip\" href=\"" + html_escape(href) + "\">" +
-                html_escape(entry.name + ".zip") + "</a> " +
-                tag("span", "class=\"muted\"",
-                    suffix_bytes(static_cast<long long>(*entry.zip_bytes))) +
-                " ";
+        std::string href =
+            page.base + "/sessions/" + entry.name + ".zip?storage=" + url_encode(entry.storage);
+        html +=
+            "<a class=\"zip\" href=\"" + html_escape(href) + "\">" +
+            html_escape(entry.name + ".zip") + "</a> " +
+            tag("span", "class=\"muted\"", suffix_bytes(static_cast<long long>(*entry.zip_bytes))) +
+            " ";
     }
     if (entry.packing) {
         return html + tag("span", "class=\"packing\"", "packing…");
@@ -138,8 +138,7 @@ std::string session_actions(const CgiPage& page, const SessionEntry& entry) {
     std::string inner = "<input type=\"hidden\" name=\"storage\" value=\"" +
                         html_escape(entry.storage) + "\">" +
                         "<button class=\"delete\" type=\"submit\">Delete</button>";
-    return html + post_form(page, "class=\"delete\"",
-                            "/sessions/" + entry.name + "/delete", inner);
+    return html + post_form(page, "class=\"delete\"", "/sessions/" + entry.name + "/delete", inner);
 }
 
 std::string session_row(const CgiPage& page, const SessionEntry& entry) {
@@ -245,12 +244,23 @@ std::string html_escape(std::string_view text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -277,21 +287,27 @@ std::string cgi_page_render(const CgiPage& page) {
     if (refreshes(page)) {
         html += "<meta http-equiv=\"refresh\" content=\"10\">";
     }
-    html += "<meta name=\"viewport\" content=\"width=device-width\"><title>Kelvane sessions</title>";
-    html += "<style>" + std::string(kStyle) + "</style></head>\n<body><header><h1>Kelvane "
+    html +=
+        "<meta name=\"viewport\" content=\"width=device-width\"><title>Kelvane sessions</title>";
+    html += "<style>" + std::string(kStyle) +
+            "</style></head>\n<body><header><h1>Kelvane "
             "monitoring sessions</h1></header><main>\n";
     if (!page.refusal.empty()) {
         html += tag("section", "id=\"refusal\" class=\"refusal\" role=\"alert\"",
-                    html_escape(page.refusal)) + "\n";
+                    html_escape(page.refusal)) +
+                "\n";
     }
     std::string state = page.status.active ? "active" : "idle";
     html += tag("section", "id=\"session\" data-state=\"" + state + "\"",
-                tag("h2", "", "Session now") + session_now(page)) + "\n";
+                tag("h2", "", "Session now") + session_now(page)) +
+            "\n";
     if (!page.status.active) {
-        html += tag("section", "id=\"start-section\"", tag("h2", "", "Start a session") +
-                                                  start_form(page)) + "\n";
+        html += tag("section", "id=\"start-section\"",
+                    tag("h2", "", "Start a session") + start_form(page)) +
+                "\n";
     }
-    html += tag("section", "id=\"list-section\"", tag("h2", "", "Sessions") + session_list(page)) + "\n";
+    html += tag("section", "id=\"list-section\"", tag("h2", "", "Sessions") + session_list(page)) +
+            "\n";
     html += tag("section", "id=\"netchecks\"", tag("h2", "", "Network checks") + netchecks(page)) +
             "\n";
     if (page.capture) {

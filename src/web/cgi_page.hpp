@@ -36,10 +36,10 @@
 
 struct CgiPage {
     SessionStatus status;
-    std::optional<StorageList> storages;               // when it was fetched
+    std::optional<StorageList> storages;                // when it was fetched
     std::optional<std::vector<SessionEntry>> sessions;  // when it was fetched
-    std::optional<CaptureStatus> capture;  // when it was looked at
-    std::string refusal;                               // shown at the top when set
+    std::optional<CaptureStatus> capture;               // when it was looked at
+    std::string refusal;                                // shown at the top when set
     std::string token;
     std::string base;  // where the page lives; the forms post below it
 };

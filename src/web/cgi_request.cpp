@@ -22,9 +22,14 @@ bool has_control(std::string_view text) {
     return std::any_of(text.begin(), text.end(), is_control);
 }
 
-// The raw path of REQUEST_URI, before its query.
+// The raw path of REQUEST_URI, before its query; a client may send the absolute form.
 std::string_view uri_path(std::string_view uri) {
-    return uri.substr(0, uri.find('?'));
+    uri = uri.substr(0, uri.find('?'));
+    size_t scheme = uri.find("://");
+    if (scheme != std::string_view::npos && scheme < uri.find('/')) {
+        uri.remove_prefix(std::min(uri.find('/', scheme + 3), uri.size()));
+    }
+    return uri;
 }
 
 bool contains_ci(std::string_view text, std::string_view part) {

@@ -14,8 +14,8 @@ struct CgiRoute;
 // What the I/O layer runs for an accepted request; every value in `args` has passed its check.
 struct CgiAction {
     const CgiRoute* route = nullptr;
-    CgiFields args;     // fields and path captures, by name
-    std::string base;   // where the page lives (SCRIPT_NAME)
+    CgiFields args;    // fields and path captures, by name
+    std::string base;  // where the page lives (SCRIPT_NAME)
 };
 
 // Does the work of an accepted request and gives the answer for its outcome.

@@ -47,10 +47,11 @@ CgiAnswer cgi_after_change(const CgiAction& action, const ToolResult& result) {
 
 bool cgi_valid_storage(std::string_view value) {
     return !value.empty() && value.size() <= 64 &&
-           std::all_of(value.begin(), value.end(), [](char c) {
-               return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' ||
-                      c == '.';
-           }) &&
+           std::all_of(value.begin(), value.end(),
+                       [](char c) {
+                           return std::isalnum(static_cast<unsigned char>(c)) || c == '_' ||
+                                  c == '-' || c == '.';
+                       }) &&
            value.find("..") == std::string_view::npos;
 }
 
@@ -73,7 +74,8 @@ bool cgi_valid_flag(std::string_view value) {
 }
 
 CgiAnswer cgi_run_page(const CgiAction& action) {
-    return cgi_text(200, kCgiHtml, cgi_page_render(page_now(action, !arg(action, "list").empty(), "")));
+    return cgi_text(200, kCgiHtml,
+                    cgi_page_render(page_now(action, !arg(action, "list").empty(), "")));
 }
 
 CgiAnswer cgi_run_status_json(const CgiAction&) {

@@ -66,9 +66,9 @@ bool token_store(const std::string& path, const std::string& token, bool replace
 }  // namespace
 
 bool cgi_token_valid(std::string_view token) {
-    return token.size() == 2 * kTokenBytes &&
-           std::all_of(token.begin(), token.end(),
-                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    return token.size() == 2 * kTokenBytes && std::all_of(token.begin(), token.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
 }
 
 std::string cgi_token_get() {

@@ -127,14 +127,14 @@ SessionCommand session_cli_parse(const std::vector<std::string>& args) {
     SessionCommand cmd;
     cmd.command = args.size() > 1 ? args[1] : "";
     if (cmd.command == "--help" || cmd.command == "-h") {
-        cmd.command = args.size() == 2 ? "help" : "";
+        cmd.command = "help";
     }
     static const char* const kCommands[] = {"help", "start", "stop", "status", "list", "delete"};
     bool known =
         std::find(std::begin(kCommands), std::end(kCommands), cmd.command) != std::end(kCommands);
     if (!known) {
         cmd.error = cmd.command.empty() ? "no command given" : "unknown command";
-    } else if (cmd.command != "help" && !parse_options(args, cmd)) {
+    } else if (cmd.command == "help" ? args.size() != 2 : !parse_options(args, cmd)) {
         cmd.error = "bad arguments for " + cmd.command;
     }
     return cmd;

@@ -39,7 +39,7 @@ void list_root(const std::string& storage, const std::string& root,
     while (const dirent* entry = dir ? readdir(dir.get()) : nullptr) {
         std::string name = entry->d_name;
         std::string path = root + name;
-        if (!session_name_valid(name) || !is_monitory_dir(path.c_str())) {
+        if (!session_place_is_session(root, name)) {
             continue;
         }
         SessionEntry session{name,
@@ -72,9 +72,8 @@ SessionStatus session_tool_status() {
     status.name = *session->current_activity_folder;
     status.storage = session->storage_id.value_or(kInternalStorage);
     status.path = *session->session_path;
-    if (!is_monitory_dir(status.path.c_str())) {
-        status.problem = "the state file names '" + session_printable(status.path) +
-                         "', which is no session folder of this package";
+    status.problem = session_folder_problem(status.path);
+    if (!status.problem.empty()) {
         return status;
     }
     File info = file_open(status.path + "/Session_Information.txt", "r");

@@ -9,6 +9,7 @@
 
 #include "lib/device.hpp"
 #include "lib/filehandler.hpp"
+#include "lib/fileutil.hpp"
 #include "lib/strutil.hpp"
 
 #define LOG_MODULE "web/session_place"
@@ -16,7 +17,7 @@
 namespace {
 
 constexpr std::string_view kNameForm = "dddddddd_dd_dd_dd";
-constexpr size_t kPrintableMax = 64;
+constexpr size_t kPrintableMax = 256;
 
 // The value of a "<field>: value" line without its line end; nothing for another line.
 std::optional<std::string> field_value(const std::string& line, std::string_view field) {
@@ -57,7 +58,7 @@ std::string session_printable(std::string_view value) {
 
 std::optional<std::string> session_place_root(const std::string& storage,
                                               const StorageList& storages, std::string& reason) {
-    if (storage == "internal") {
+    if (storage == kInternalStorage) {
         return device::path(device::kLocalDataDir) + "/";
     }
     const StorageInfo* info = storage.empty() ? nullptr : storage_find(storages, storage);
@@ -78,6 +79,13 @@ std::optional<std::string> session_place_root(const std::string& storage,
     return device::path(mount) + "/" + kSessionRootName;
 }
 
+bool session_place_is_session(const std::string& root, const std::string& name) {
+    std::string path = root + name;
+    struct stat st;
+    return session_name_valid(name) && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           is_monitory_dir(path.c_str());
+}
+
 std::optional<std::string> session_place_folder(const std::string& name, const std::string& storage,
                                                 const StorageList& storages, std::string& reason) {
     if (!session_name_valid(name)) {
@@ -89,11 +97,22 @@ std::optional<std::string> session_place_folder(const std::string& name, const s
         return std::nullopt;
     }
     std::string folder = *root + name;
-    if (!is_monitory_dir(folder.c_str())) {
+    if (!session_place_is_session(*root, name)) {
         reason = "no session " + name + " on " + session_printable(storage);
         return std::nullopt;
     }
     return folder;
+}
+
+std::string session_folder_problem(const std::string& path) {
+    if (is_monitory_dir(path.c_str())) {
+        return "";
+    }
+    std::string shown = "'" + session_printable(path) + "'";
+    if (!is_directory(path)) {
+        return "the session folder " + shown + " can't be reached (is its storage gone?)";
+    }
+    return "the state file names " + shown + ", which is no session folder of this package";
 }
 
 SessionInfoFields session_info_fields(std::string_view text) {

@@ -8,6 +8,9 @@
 
 #include "lib/storage_investigator.hpp"
 
+// The storage id of sessions on the device's internal storage.
+inline constexpr const char* kInternalStorage = "internal";
+
 // The folder of the package's sessions below an edge storage's mount point.
 inline constexpr const char* kSessionRootName = "Kelvane/";
 
@@ -15,7 +18,7 @@ inline constexpr const char* kSessionRootName = "Kelvane/";
 // underscores in their places.
 bool session_name_valid(std::string_view name);
 
-// `value` fit for a one-line message: control characters as '?', cut to 64 characters.
+// `value` fit for a one-line message: control characters as '?', cut to 256 characters.
 std::string session_printable(std::string_view value);
 
 // The session root of `storage` ("internal" or an id of `storages`) with its trailing slash;
@@ -23,10 +26,17 @@ std::string session_printable(std::string_view value);
 std::optional<std::string> session_place_root(const std::string& storage,
                                               const StorageList& storages, std::string& reason);
 
+// True when `root` + `name` is a session folder of this package itself, not a link to one.
+bool session_place_is_session(const std::string& root, const std::string& name);
+
 // The folder of the session `name` on `storage` after every check (name form, storage, an
-// existing session folder of this package); nothing, with the reason, otherwise.
+// existing session folder of this package, no link); nothing, with the reason, otherwise.
 std::optional<std::string> session_place_folder(const std::string& name, const std::string& storage,
                                                 const StorageList& storages, std::string& reason);
+
+// Why the state file's session folder `path` can't be used ("" when it can): out of reach (its
+// storage gone), or no session folder of this package at all.
+std::string session_folder_problem(const std::string& path);
 
 // The fields of Session_Information.txt that a status shows (the last line of each counts).
 struct SessionInfoFields {

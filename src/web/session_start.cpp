@@ -8,6 +8,7 @@
 #include "lib/fileutil.hpp"
 #include "lib/session_globals.hpp"
 #include "lib/strutil.hpp"
+#include "web/session_place.hpp"
 
 #define LOG_MODULE "web/session_start"
 
@@ -125,7 +126,7 @@ std::optional<std::string> session_start_lay_down(const std::string& root,
         reason = "session folder " + folder + " exists already";
         return std::nullopt;
     }
-    std::string storage = storage_id.value_or("internal");
+    std::string storage = storage_id.value_or(kInternalStorage);
     bool laid = make_folders(folder) &&
                 file_replace_contents(
                     folder + "/Session_Information.txt",

@@ -29,7 +29,7 @@ ToolResult refused(std::string reason) {
     return {false, std::move(reason)};
 }
 
-// Why the storage service's record of `info` fails the daemon's health test; "" when it passes.
+// Why the storage service's record of `info` fails the daemon's health test.
 std::string storage_problem(const StorageInfo& info) {
     std::string why;
     auto add = [&why](const std::string& part) { why += (why.empty() ? "" : ", ") + part; };
@@ -129,9 +129,9 @@ ToolResult session_tool_check_storage(const std::string& storage, const StorageL
         return full.empty() ? ToolResult{true, *root} : refused(full);
     }
     const StorageInfo& info = *storage_find(storages, storage);
-    std::string problem = storage_problem(info);
-    if (!problem.empty()) {
-        return refused("storage " + storage + " not ok: " + problem);
+    if (!is_storage_ok(info)) {
+        return refused("storage " + session_printable(storage) +
+                       " not ok: " + storage_problem(info));
     }
     // The root below the mount point may not exist yet; the mount point does.
     std::string mount = root->substr(0, root->size() - std::strlen(kSessionRootName));
@@ -147,8 +147,9 @@ ToolResult session_tool_start(const std::string& storage, const StorageList& sto
     std::string reason;
     MonitoringSession active = monitoring_session_load();
     if (monitoring_session_is_active(active.get())) {
-        return refused("a session is active: " + session_printable(*active->session_path) + " on " +
-                       session_printable(storage_of(*active)));
+        return refused(
+            "a session is active: " + session_printable(*active->current_activity_folder) + " on " +
+            session_printable(storage_of(*active)));
     }
     std::string chosen = storage;
     if (chosen.empty()) {
@@ -177,7 +178,6 @@ ToolResult session_tool_stop() {
     if (lock.get() < 0) {
         return tool_lock_failed();
     }
-    std::string reason;
     MonitoringSession session = monitoring_session_load();
     if (!monitoring_session_is_active(session.get())) {
         return refused("no active session");
@@ -188,10 +188,9 @@ ToolResult session_tool_stop() {
     if (is_file(device::path(device::kStateFile))) {
         return refused("could not remove the state file " + device::path(device::kStateFile));
     }
-    if (!is_monitory_dir(folder.c_str())) {
-        return refused("the state file named '" + session_printable(folder) +
-                       "', which is no session folder of this package: state file removed, "
-                       "nothing else touched");
+    std::string problem = session_folder_problem(folder);
+    if (!problem.empty()) {
+        return refused(problem + ": state file removed, nothing else touched");
     }
     wait_for_running_tick();
     wait_for_helper_scripts(folder);

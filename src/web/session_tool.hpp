@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lib/storage_investigator.hpp"
+#include "web/session_place.hpp"
 
 // What a step did (`ok`; for start the new session folder) or why it refused or failed, in one
 // line fit for a person.
@@ -15,9 +16,6 @@ struct ToolResult {
     bool ok = false;
     std::string text;
 };
-
-// The storage id of sessions on the device's internal storage.
-inline constexpr const char* kInternalStorage = "internal";
 
 // Where sessions of `storage` ("internal" or an id of `storages`) lie: the session root with its
 // trailing slash. Nothing, with the reason, for an unknown id or one mounted outside the device's
