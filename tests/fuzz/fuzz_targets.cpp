@@ -1,6 +1,8 @@
 // libFuzzer targets, named by KELVANE_FUZZ_TARGET (scripts/fuzz lists them with their starting
 // inputs): "parsers" feeds every parser of what the device's files, tools and bus services give;
-// "session_files" goes through the files of the session and the local data folder.
+// "session_files" goes through the files of the session and the local data folder; "requests"
+// hands the web tool's request handling a request of five lines (method, path, query, address,
+// length) and the body after them.
 #include <glib.h>
 
 #include <cstdlib>
@@ -18,6 +20,8 @@
 #include "lib/session_globals.hpp"
 #include "lib/storage_investigator.hpp"
 #include "lib/strutil.hpp"
+#include "web/cgi_page.hpp"
+#include "web/cgi_routes.hpp"
 
 namespace {
 
@@ -71,6 +75,22 @@ void session_files(const std::string& text, const std::vector<std::string>&) {
     update_session_duration(scratch);
 }
 
+void requests(const std::string& text, const std::vector<std::string>& lines) {
+    CgiRequest r;
+    std::string* parts[] = {&r.method, &r.path, &r.query, &r.uri, &r.content_length};
+    size_t at = 0;
+    for (size_t i = 0; i < std::size(parts) && i < lines.size(); ++i) {
+        *parts[i] = lines[i];
+        at = std::min(text.size(), at + lines[i].size() + 1);
+    }
+    r.body = text.substr(at);
+    CgiReply reply = cgi_handle(r, "0123456789abcdef0123456789abcdef", cgi_routes());
+    cgi_answer_head(reply.answer);
+    cgi_action_text(reply.action);
+    html_escape(text);
+    url_encode(text);
+}
+
 void (*target)(const std::string& text, const std::vector<std::string>& lines) = nullptr;
 
 }  // namespace
@@ -78,7 +98,10 @@ void (*target)(const std::string& text, const std::vector<std::string>& lines) =
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* env = std::getenv("KELVANE_FUZZ_TARGET");
     std::string_view name = env != nullptr ? env : "";
-    target = name == "parsers" ? parsers : name == "session_files" ? session_files : nullptr;
+    target = name == "parsers"         ? parsers
+             : name == "session_files" ? session_files
+             : name == "requests"      ? requests
+                                       : nullptr;
     // Millions of inputs must not reach the system log. The files are replaced the durable way
     // (fsync), which costs little in memory.
     log_set_sink([](int, const std::string&) {});
