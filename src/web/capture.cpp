@@ -33,11 +33,13 @@ std::string pid_path() {
 
 // The recorded process id; 0 when none is recorded or the file holds no plain number.
 pid_t recorded_pid() {
-    std::optional<std::string> text = file_get_contents(pid_path());
-    if (!text) {
+    // No capture is the usual case: its missing file is nothing to log.
+    File file = file_open(pid_path(), "r");
+    std::string text;
+    if (!file || !file_read_all(file.get(), text)) {
         return 0;
     }
-    std::string digits = text->substr(0, text->find('\n'));
+    std::string digits = text.substr(0, text.find('\n'));
     if (digits.empty() || digits.size() > 9 || !validate_digits(digits.c_str())) {
         return 0;
     }
