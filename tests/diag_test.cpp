@@ -53,7 +53,7 @@ TEST(Diag, NetChecksThroughTheTool) {
     fs::create_symlink("/bin/busybox", tools.dir() + "/traceroute");
     std::string answers = ask("GET", "/ping", "address=127.0.0.1") +
                           ask("GET", "/traceroute", "address=127.0.0.1") +
-                          ask("GET", "/ping", "address=10.255.0.9");
+                          ask("GET", "/ping", "address=10.255.0.9") + ask("GET", "/dns", "");
     bool busy = false;
     std::string reason;
     FileDescriptor held = diag_netcheck_lock(busy, reason);

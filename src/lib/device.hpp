@@ -31,6 +31,8 @@ inline constexpr std::string_view kSyslogCapture =
     "/usr/local/packages/Kelvane/localdata/syslog_capture.log";
 inline constexpr std::string_view kSyslogCapturePid =
     "/usr/local/packages/Kelvane/localdata/syslog_capture.pid";
+inline constexpr std::string_view kSyslogCaptureLock =
+    "/usr/local/packages/Kelvane/localdata/syslog_capture.lock";
 inline constexpr std::string_view kProcDir = "/proc";
 inline constexpr std::string_view kProcNetDev = "/proc/net/dev";
 inline constexpr std::string_view kProcMeminfo = "/proc/meminfo";

@@ -2,13 +2,18 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "lib/device.hpp"
+#include "lib/file_lock.hpp"
 #include "lib/fileutil.hpp"
 #include "lib/log.hpp"
 #include "lib/ovra_cont_syslog.hpp"
@@ -33,11 +38,13 @@ std::string pid_path() {
 
 // The recorded process id; 0 when none is recorded or the file holds no plain number.
 pid_t recorded_pid() {
-    std::optional<std::string> text = file_get_contents(pid_path());
-    if (!text) {
+    // No capture is the usual case: its missing file is nothing to log.
+    File file = file_open(pid_path(), "r");
+    std::string text;
+    if (!file || !file_read_all(file.get(), text)) {
         return 0;
     }
-    std::string digits = text->substr(0, text->find('\n'));
+    std::string digits = text.substr(0, text.find('\n'));
     if (digits.empty() || digits.size() > 9 || !validate_digits(digits.c_str())) {
         return 0;
     }
@@ -118,9 +125,32 @@ std::string start_refusal(const CaptureStatus& status) {
     return "";
 }
 
+// Waits until the new child runs the capture's tail, so that the next request recognises it.
+// False when it ended first (its file could not be opened: `ended`) or never got there.
+bool became_capture(pid_t pid, bool& ended) {
+    constexpr auto kPatience = std::chrono::seconds(5);
+    auto deadline = std::chrono::steady_clock::now() + kPatience;
+    int status = 0;
+    while (!is_capture_process(pid)) {
+        ended = waitpid(pid, &status, WNOHANG) == pid;
+        if (ended || std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 ToolResult record_child(pid_t pid, const char* done) {
     if (pid == 0) {
         return {false, "The capture could not be started."};
+    }
+    bool ended = false;
+    if (!became_capture(pid, ended)) {
+        if (!ended) {
+            ovra_cont_syslog_stop(pid);
+        }
+        return {false, "The capture could not be started: its file can't be written."};
     }
     if (!file_replace_contents(pid_path(), std::to_string(pid) + "\n")) {
         ovra_cont_syslog_stop(pid);
@@ -143,6 +173,10 @@ CaptureStatus capture_status(long long max_bytes) {
 }
 
 ToolResult capture_start(long long max_bytes) {
+    FileDescriptor lock = file_lock_take(device::path(device::kSyslogCaptureLock));
+    if (lock.get() < 0) {
+        return {false, str_printf("The capture's lock can't be taken: %s.", std::strerror(errno))};
+    }
     std::string refusal = start_refusal(capture_status(max_bytes));
     if (!refusal.empty()) {
         return {false, refusal};
@@ -155,6 +189,10 @@ ToolResult capture_start(long long max_bytes) {
 }
 
 ToolResult capture_resume(long long max_bytes) {
+    FileDescriptor lock = file_lock_take(device::path(device::kSyslogCaptureLock));
+    if (lock.get() < 0) {
+        return {false, str_printf("The capture's lock can't be taken: %s.", std::strerror(errno))};
+    }
     CaptureStatus status = capture_status(max_bytes);
     std::string refusal = start_refusal(status);
     if (refusal.empty() && status.full) {
@@ -174,6 +212,10 @@ ToolResult capture_resume(long long max_bytes) {
 }
 
 ToolResult capture_stop() {
+    FileDescriptor lock = file_lock_take(device::path(device::kSyslogCaptureLock));
+    if (lock.get() < 0) {
+        return {false, str_printf("The capture's lock can't be taken: %s.", std::strerror(errno))};
+    }
     pid_t pid = recorded_pid();
     bool running = is_capture_process(pid);
     if (running) {

@@ -27,6 +27,8 @@ select{font:inherit;padding:.2em}
 .packing{color:#a60}
 .muted{color:#889}
 input{font:inherit;padding:.2em;width:18em}
+#netchecks form{display:block;margin:0 0 .4em}
+#netchecks label{display:inline-block;min-width:9em}
 iframe{width:100%;height:14em;border:1px solid #dde;margin-top:.6em;background:#fafafa}
 )";
 

@@ -65,6 +65,25 @@ class Steps:
         element.click()
         WebDriverWait(self.driver, WAIT).until(expected_conditions.staleness_of(element))
 
+    def type(self, css, text):
+        element = self.see(css)
+        element.clear()
+        element.send_keys(text)
+
+    def press(self, css):
+        """Presses a button whose answer shows in a frame: the page itself stays."""
+        self.see(css).click()
+
+    def frame(self, css, text):
+        """Waits until the frame shows the text."""
+        def shown(driver):
+            driver.switch_to.frame(self.see(css))
+            try:
+                return text in driver.find_element(By.TAG_NAME, "body").text
+            finally:
+                driver.switch_to.default_content()
+        WebDriverWait(self.driver, WAIT, poll_frequency=0.5).until(shown)
+
     def shot(self, path):
         """Photographs the whole page into a PNG file."""
         for height in (800, None):
