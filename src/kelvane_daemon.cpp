@@ -1,6 +1,7 @@
 #include "kelvane_daemon.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -9,6 +10,7 @@
 #include "lib/dateutil.hpp"
 #include "lib/device.hpp"
 #include "lib/environment.hpp"
+#include "lib/file_lock.hpp"
 #include "lib/filehandler.hpp"
 #include "lib/fileutil.hpp"
 #include "lib/interrupts.hpp"
@@ -323,6 +325,12 @@ void supervise_session(const monitoring_session& session) {
 }  // namespace
 
 gboolean timer_callback(gpointer) {
+    // Held to the end of the tick: a session tool that ends the session waits on it before it
+    // writes the closing lines. Without it the tick runs as before.
+    FileDescriptor tick_lock = file_lock_take(device::path(device::kTickLockFile));
+    if (tick_lock.get() < 0) {
+        errno = 0;
+    }
     csv_open_failures_collect();
     automatic_ptz_test_interval();
     MonitoringSession session = monitoring_session_load();

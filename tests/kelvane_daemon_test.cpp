@@ -174,7 +174,7 @@ TEST_F(Tick, AutomaticPtzTestRunsAtTheIntervalOrElseAtTheGivenTimesWithoutASessi
     ptz_test_interval_set(0);
     ptz_test_given_times_set("");
     EXPECT_FALSE(read_file(interval_file) || read_file(times_file));
-    fs::remove(dev.path(std::string(device::kLocalDataDir)));
+    fs::remove_all(dev.path(std::string(device::kLocalDataDir)));
     ptz_test_interval_set(9);
     EXPECT_TRUE(log.has(LOG_ERR, "Could not open file '" + interval_file + "'"));
 }

@@ -12,10 +12,17 @@ inline constexpr std::string_view kLocalDataDir = "/usr/local/packages/Kelvane/l
 inline constexpr std::string_view kShellDir = "/usr/local/packages/Kelvane/shell";
 inline constexpr std::string_view kStateFile =
     "/usr/local/packages/Kelvane/localdata/current_monitoring_session.txt";
+// Held by the daemon through each minute tick, so that a session's end can wait for one.
+inline constexpr std::string_view kTickLockFile =
+    "/usr/local/packages/Kelvane/localdata/minute_tick.lock";
+// Held by the session tool while it starts, stops or deletes a session.
+inline constexpr std::string_view kSessionToolLockFile =
+    "/usr/local/packages/Kelvane/localdata/session_tool.lock";
 inline constexpr std::string_view kPtzTestIntervalFile =
     "/usr/local/packages/Kelvane/localdata/automatic_PTZ_test_interval.info";
 inline constexpr std::string_view kPtzTestTimesFile =
     "/usr/local/packages/Kelvane/localdata/automatic_PTZ_test_times.info";
+inline constexpr std::string_view kProcDir = "/proc";
 inline constexpr std::string_view kProcNetDev = "/proc/net/dev";
 inline constexpr std::string_view kProcMeminfo = "/proc/meminfo";
 inline constexpr std::string_view kProcVmstat = "/proc/vmstat";

@@ -13,8 +13,6 @@
 
 #define LOG_MODULE "lib/session"
 
-namespace {
-
 bool has_end_line(const std::string& signature_path) {
     File signature = file_open(signature_path, "r");
     if (!signature) {
@@ -77,7 +75,12 @@ void write_session_size(const std::string& session_path) {
     }
 }
 
-}  // namespace
+void write_end_line(const std::string& session_path) {
+    if (!has_end_line(session_path + "/.signature")) {
+        ovra_systemf("(echo \"End: $(date)\") >> %s/%s",
+                     shell_escape_unquoted(session_path).c_str(), ".signature");
+    }
+}
 
 void deactivate_monitor_session(const monitoring_session* session,
                                 const std::string& fremo_username,
@@ -90,10 +93,7 @@ void deactivate_monitor_session(const monitoring_session* session,
 
     onvif_copy_media_conf(session_path);
 
-    if (!has_end_line(session_path + "/.signature")) {
-        ovra_systemf("(echo \"End: $(date)\") >> %s/%s",
-                     shell_escape_unquoted(session_path).c_str(), ".signature");
-    }
+    write_end_line(session_path);
 
     write_stop_time(session_path);
 
