@@ -299,8 +299,8 @@ void edge_storage_lost() {
     ++connection_lost_count;
 }
 
-// A card taken out takes the storage's root with it, so its usage can't be read: that is a lost
-// storage, which may come back, when the storage service says so too, not a full one to end.
+// A card taken out takes the storage's root with it: that is a lost storage, which may come
+// back, when the storage service says so too, not a full one to end because df can't read it.
 bool edge_storage_taken_out(const monitoring_session& session) {
     return session.storage_id && !is_directory(*session.secondary_storage_path) &&
            !determine_if_this_storage_is_ok(*session.storage_id);
@@ -308,15 +308,14 @@ bool edge_storage_taken_out(const monitoring_session& session) {
 
 // Storage checks, the schedule and the duration of an active session.
 void supervise_session(const monitoring_session& session) {
-    if (!check_partition_usage(session.secondary_storage_path->c_str())) {
-        if (!edge_storage_taken_out(session)) {
-            log_msg(LOG_WARNING,
-                    "Secondary storage is running out of free space. Deactivating monitoring "
-                    "session.");
-            deactivate_monitor_session(&session, arg_fremo_user, arg_fremo_pass);
-            return;
-        }
+    if (edge_storage_taken_out(session)) {
         edge_storage_lost();
+    } else if (!check_partition_usage(session.secondary_storage_path->c_str())) {
+        log_msg(LOG_WARNING,
+                "Secondary storage is running out of free space. Deactivating monitoring "
+                "session.");
+        deactivate_monitor_session(&session, arg_fremo_user, arg_fremo_pass);
+        return;
     } else if (!session.storage_id) {
         run_internal_schedule(session);
     } else if (determine_if_this_storage_is_ok(*session.storage_id)) {

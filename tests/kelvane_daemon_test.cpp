@@ -200,6 +200,7 @@ TEST_F(Tick, EdgeSessionCollectsWhileItsStorageIsUsableAndEndsAsAnArchiveWhenFul
     EXPECT_EQ(log.count("Lost connection to edge storage location, no data can be saved."), 1u);
     EXPECT_TRUE(log.has(LOG_ERR, "errno: None) Lost connection to edge storage location"));
     EXPECT_EQ(connection_lost_count, 3u);
+    EXPECT_FALSE(log.has(LOG_WARNING, "Could not get usage of partition"));
     ASSERT_TRUE(bus.configure("norv_storage", test_data("tick/storage_ok.json")));
     connection_lost_count = 1501;
     tick(5);
