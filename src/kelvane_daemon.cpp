@@ -292,16 +292,31 @@ void run_internal_schedule(const monitoring_session& session) {
     }
 }
 
+void edge_storage_lost() {
+    if (connection_lost_count == 0) {
+        LOG_FAULT(LOG_ERR, "Lost connection to edge storage location, no data can be saved.");
+    }
+    ++connection_lost_count;
+}
+
+// A card taken out takes the storage's root with it: that is a lost storage, which may come
+// back, when the storage service says so too, not a full one to end because df can't read it.
+bool edge_storage_taken_out(const monitoring_session& session) {
+    return session.storage_id && !is_directory(*session.secondary_storage_path) &&
+           !determine_if_this_storage_is_ok(*session.storage_id);
+}
+
 // Storage checks, the schedule and the duration of an active session.
 void supervise_session(const monitoring_session& session) {
-    if (!check_partition_usage(session.secondary_storage_path->c_str())) {
+    if (edge_storage_taken_out(session)) {
+        edge_storage_lost();
+    } else if (!check_partition_usage(session.secondary_storage_path->c_str())) {
         log_msg(LOG_WARNING,
                 "Secondary storage is running out of free space. Deactivating monitoring "
                 "session.");
         deactivate_monitor_session(&session, arg_fremo_user, arg_fremo_pass);
         return;
-    }
-    if (!session.storage_id) {
+    } else if (!session.storage_id) {
         run_internal_schedule(session);
     } else if (determine_if_this_storage_is_ok(*session.storage_id)) {
         if (connection_lost_count != 0) {
@@ -314,10 +329,7 @@ void supervise_session(const monitoring_session& session) {
         connection_lost_count = 0;
         run_edge_schedule(session);
     } else {
-        if (connection_lost_count == 0) {
-            LOG_FAULT(LOG_ERR, "Lost connection to edge storage location, no data can be saved.");
-        }
-        ++connection_lost_count;
+        edge_storage_lost();
     }
     update_session_duration(*session.session_path);
 }

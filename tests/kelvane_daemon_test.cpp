@@ -184,12 +184,19 @@ TEST_F(Tick, EdgeSessionCollectsWhileItsStorageIsUsableAndEndsAsAnArchiveWhenFul
     expect_size_message("SD_DISK");
     tick(1);
     ASSERT_TRUE(bus.configure("norv_storage", test_data("tick/storage_removed.json")));
+    // Taken out: its folders go with it, and df can't read the usage of what is not there.
+    std::string root = dev.path("/var/spool/storage/SD_DISK/Kelvane");
+    fs::rename(root, root + ".out");
+    dev.write("/bin/df", "#!/bin/sh\nexit 1\n");
     for (unsigned long t : {2, 3, 4}) {
         tick(t);
     }
+    fs::rename(root + ".out", root);
+    set_usage(17);
     EXPECT_EQ(log.count("Lost connection to edge storage location, no data can be saved."), 1u);
     EXPECT_TRUE(log.has(LOG_ERR, "errno: None) Lost connection to edge storage location"));
     EXPECT_EQ(connection_lost_count, 3u);
+    EXPECT_FALSE(log.has(LOG_WARNING, "Could not get usage of partition"));
     ASSERT_TRUE(bus.configure("norv_storage", test_data("tick/storage_ok.json")));
     connection_lost_count = 1501;
     tick(5);
