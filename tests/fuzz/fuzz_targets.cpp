@@ -39,7 +39,9 @@ void parsers(const std::string& text, const std::vector<std::string>& lines) {
     du_parse_bytes(text);
     lines_include(text, "Kelvane");
     ptz_parse_name_table(text);
-    if (const StorageInfo* s = storage_find(storage_reply_parse(lines).storages, "SD_DISK")) {
+    // The reply must outlive the node that storage_find points to.
+    StorageReply reply = storage_reply_parse(lines);
+    if (const StorageInfo* s = storage_find(reply.storages, "SD_DISK")) {
         is_storage_ok(*s);
     }
     for (int i : {0, 1}) {
