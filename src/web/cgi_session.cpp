@@ -8,6 +8,7 @@
 #include "web/capture.hpp"
 #include "web/cgi_page.hpp"
 #include "web/cgi_token.hpp"
+#include "web/session_place.hpp"
 #include "web/session_tool.hpp"
 
 #define LOG_MODULE "web/cgi_session"
@@ -56,17 +57,7 @@ bool cgi_valid_storage(std::string_view value) {
 }
 
 bool cgi_valid_session_name(std::string_view value) {
-    static constexpr std::string_view kShape = "dddddddd_dd_dd_dd";
-    if (value.size() != kShape.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < value.size(); ++i) {
-        bool digit = std::isdigit(static_cast<unsigned char>(value[i])) != 0;
-        if (kShape[i] == 'd' ? !digit : value[i] != '_') {
-            return false;
-        }
-    }
-    return true;
+    return session_name_valid(value);
 }
 
 bool cgi_valid_flag(std::string_view value) {
