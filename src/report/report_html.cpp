@@ -8,6 +8,7 @@
 #include <map>
 #include <string_view>
 
+#include "lib/html.hpp"
 #include "report/chart.hpp"
 #include "report/csv.hpp"
 #include "report/units.hpp"
@@ -55,30 +56,6 @@ const char* state_colour(std::map<std::string, const char*>& page, const std::st
     return page[value] = trouble ? kTrouble : kPalette[n % std::size(kPalette)];
 }
 
-std::string esc(const std::string& s) {
-    std::string out;
-    out.reserve(s.size());
-    for (char c : s) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 // Tenths of a pixel are as fine as a screen shows.
 std::string px(double v) {
     char text[32];
@@ -103,7 +80,7 @@ std::string attr(const char* name, long long v) {
 }
 
 void text_svg(std::string& out, int x, int y, const std::string& text) {
-    out += "<text" + attr("x", x) + attr("y", y) + ">" + esc(text) + "</text>";
+    out += "<text" + attr("x", x) + attr("y", y) + ">" + html_escape(text) + "</text>";
 }
 
 void frame_svg(std::string& out, const Page& p, int top, int height) {
@@ -214,8 +191,8 @@ void state_svg(std::string& out, Page& p, const StateLine& line, int top,
             }
             drawn_to = std::max(drawn_to, right);
             out += "<rect" + attr("x", x0) + attr("y", strip_top) + attr("width", right - x0) +
-                   attr("height", kStateHeight) + " fill=\"" + colour + "\"><title>" + esc(value) +
-                   "</title></rect>";
+                   attr("height", kStateHeight) + " fill=\"" + colour + "\"><title>" +
+                   html_escape(value) + "</title></rect>";
         }
     }
 }
@@ -252,7 +229,7 @@ void legend_html(std::string& out, const std::map<std::string, const char*>& leg
     out += "<div>";
     for (const auto& [value, colour] : legend) {
         out += "<span style=\"color:" + std::string(colour) + "\">&#9632;</span> " +
-               esc(value.empty() ? "(empty)" : value) + " &nbsp; ";
+               html_escape(value.empty() ? "(empty)" : value) + " &nbsp; ";
     }
     out += "</div>";
 }
@@ -275,8 +252,8 @@ void chart_html(std::string& out, Page& p, const Chart& c) {
     }
     time_axis_svg(body, p.axis, top + 4);
     int width = kLabelWidth + kPlotWidth + kRightMargin, height = top + 24;
-    out += "<figure class=\"chart\" data-series=\"" + esc(c.path) + "\"><figcaption>" +
-           esc(c.path) + "</figcaption><svg xmlns=\"http://www.w3.org/2000/svg\"" +
+    out += "<figure class=\"chart\" data-series=\"" + html_escape(c.path) + "\"><figcaption>" +
+           html_escape(c.path) + "</figcaption><svg xmlns=\"http://www.w3.org/2000/svg\"" +
            attr("width", width) + attr("height", height) + " viewBox=\"0 0 " +
            std::to_string(width) + " " + std::to_string(height) + "\">" + body + "</svg>";
     legend_html(out, legend);
@@ -302,17 +279,16 @@ void unchanged_html(std::string& out, const std::vector<const Chart*>& charts) {
     for (const Chart* c : charts) {
         for (const StateLine& s : c->states) {
             if (!state_moved(s)) {
-                rows += "<tr><td>" + esc(unchanged_name(*c, s.label)) +
-                        "</td><td>= " + esc(s.runs.empty() ? "no values" : s.runs[0].value) +
-                        "</td></tr>";
+                rows += "<tr><td>" + html_escape(unchanged_name(*c, s.label)) + "</td><td>= " +
+                        html_escape(s.runs.empty() ? "no values" : s.runs[0].value) + "</td></tr>";
             }
         }
         for (const NumericLine& l : c->lines) {
             if (!line_moved(l)) {
                 std::string value =
                     l.values > 0 ? units_text(l.lo, units_of(l.label)) : "no values";
-                rows += "<tr><td>" + esc(unchanged_name(*c, l.label)) + "</td><td>= " + esc(value) +
-                        "</td></tr>";
+                rows += "<tr><td>" + html_escape(unchanged_name(*c, l.label)) +
+                        "</td><td>= " + html_escape(value) + "</td></tr>";
             }
         }
     }
@@ -322,7 +298,7 @@ void unchanged_html(std::string& out, const std::vector<const Chart*>& charts) {
 }
 
 void folder_html(std::string& out, Page& p, const std::vector<const Chart*>& charts) {
-    out += "<h2>" + esc(charts.front()->folder) + "</h2>\n";
+    out += "<h2>" + html_escape(charts.front()->folder) + "</h2>\n";
     for (const Chart* c : charts) {
         if (chart_moved(*c)) {
             chart_html(out, p, *c);
@@ -333,10 +309,10 @@ void folder_html(std::string& out, Page& p, const std::vector<const Chart*>& cha
 
 void head_html(std::string& out, const SessionModel& m) {
     out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Session " +
-           esc(m.name) + "</title><style>" + kStyle + "</style></head><body>\n";
-    out += "<h1>Session " + esc(m.name) + "</h1>\n<dl class=\"facts\">";
+           html_escape(m.name) + "</title><style>" + kStyle + "</style></head><body>\n";
+    out += "<h1>Session " + html_escape(m.name) + "</h1>\n<dl class=\"facts\">";
     for (const auto& [field, value] : m.facts) {
-        out += "<dt>" + esc(field) + "</dt><dd>" + esc(value) + "</dd>";
+        out += "<dt>" + html_escape(field) + "</dt><dd>" + html_escape(value) + "</dd>";
     }
     if (m.has_time) {
         out +=
@@ -354,13 +330,13 @@ void findings_html(std::string& out, const SessionModel& m) {
     for (const Finding& f : m.findings) {
         out += "<li>" +
                (f.t >= 0 ? "<span class=\"when\">" + csv_time_text(f.t) + "</span> " : "") +
-               esc(f.text) + "</li>";
+               html_escape(f.text) + "</li>";
     }
     out += "</ul>\n";
     if (!m.problems.empty()) {
         out += "<h2>Could not be read</h2>\n<ul class=\"problems\">";
         for (const std::string& p : m.problems) {
-            out += "<li>" + esc(p) + "</li>";
+            out += "<li>" + html_escape(p) + "</li>";
         }
         out += "</ul>\n";
     }
@@ -372,15 +348,16 @@ void snapshots_html(std::string& out, const SessionModel& m) {
     }
     out += "<h2>Snapshots</h2>\n";
     for (const SnapshotList& s : m.snapshots) {
-        out += "<details class=\"snapshots\"><summary>" + esc(s.kind) + ": " +
+        out += "<details class=\"snapshots\"><summary>" + html_escape(s.kind) + ": " +
                std::to_string(s.items.size()) + "</summary><ul>";
         for (const Snapshot& item : s.items) {
             if (item.text.empty()) {
-                out += "<li>" + esc(item.name) + "</li>";
+                out += "<li>" + html_escape(item.name) + "</li>";
                 continue;
             }
-            out += "<li><details><summary>" + esc(item.name) + "</summary><pre>" + esc(item.text) +
-                   (item.cut ? "\n(cut off here)" : "") + "</pre></details></li>";
+            out += "<li><details><summary>" + html_escape(item.name) + "</summary><pre>" +
+                   html_escape(item.text) + (item.cut ? "\n(cut off here)" : "") +
+                   "</pre></details></li>";
         }
         out += "</ul></details>\n";
     }

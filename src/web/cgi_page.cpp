@@ -241,33 +241,6 @@ bool refreshes(const CgiPage& page) {
 
 }  // namespace
 
-std::string html_escape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 std::string url_encode(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;

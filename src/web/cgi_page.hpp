@@ -30,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "lib/html.hpp"
 #include "lib/storage_investigator.hpp"
 #include "web/capture.hpp"
 #include "web/session_tool.hpp"
@@ -43,9 +44,6 @@ struct CgiPage {
     std::string token;
     std::string base;  // where the page lives; the forms post below it
 };
-
-// `text` safe between tags and inside a quoted attribute.
-std::string html_escape(std::string_view text);
 
 // `text` safe as a query value.
 std::string url_encode(std::string_view text);
